@@ -1,0 +1,25 @@
+# qc_add_qtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [FIXTURES f ...] [ENV K=V ...] [TIMEOUT s])
+#
+# One QtTest executable registered with CTest. Every test gets its own config, data
+# and cache folders, so no test sees the settings another one stored, and runs on
+# the offscreen platform.
+function(qc_add_qtest)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES;ENV" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=120000;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;QUVELOCAP_SOURCE_DIR=${PROJECT_SOURCE_DIR};${T_ENV}")
+    if(T_LABELS)
+        set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_FIXTURES)
+        set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+endfunction()

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that the build, the tests and the station need.
+# Idempotent: when everything is there already it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+    # build
+    cmake ninja-build g++ pkg-config ccache clang-format
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libbenchmark-dev
+    # runtime: databases and their ODBC drivers, camera
+    libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 sqlite3
+    # tests: PostgreSQL test server, X server for the real-window test, screenshots
+    postgresql-15 xvfb xauth xdotool imagemagick fonts-dejavu-core x11-utils
+    # tests: the kernel's virtual camera in a small VM
+    qemu-system-x86 busybox-static kmod cpio xz-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "install-deps: run as root to install: ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "install-deps: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Debian turns on psqlODBC's communication log, which leaves a file in /tmp for every
+# process that connects; the station never wants it.
+if [[ -w /etc/odbcinst.ini ]] && grep -q '^CommLog=1' /etc/odbcinst.ini; then
+    sed -i 's/^CommLog=1/CommLog=0/' /etc/odbcinst.ini
+fi
+echo "install-deps: all packages present"

@@ -1,0 +1,12 @@
+#include "core/Desktop.h"
+
+#include "core/AppInfo.h"
+
+namespace qc {
+
+QString Desktop::titleOrDefault(const QString& title)
+{
+    return title.isEmpty() ? applicationName() : title;
+}
+
+} // namespace qc
