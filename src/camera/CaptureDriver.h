@@ -1,0 +1,56 @@
+#pragma once
+
+#include "camera/CaptureControl.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+namespace qc {
+
+// A source of video frames that a capture window can connect to. Frames arrive on the
+// UI thread; the driver keeps only the latest one, already converted to RGB at the
+// device's frame size. A driver is open for at most one capture window at a time.
+class CaptureDriver : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~CaptureDriver() override = default;
+
+    virtual QString name() const = 0;
+    virtual QString version() const { return QString(); }
+
+    // Starts streaming; false when the device is absent, busy or cannot stream.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // The latest frame (null before the first one arrives or once the driver is closed).
+    virtual QImage currentFrame() const = 0;
+    // Frames delivered since the driver was created.
+    virtual quint64 frameCount() const = 0;
+
+    virtual QList<CaptureControl> controls() const = 0;
+    // Applies a value at once; for a button control the value is ignored.
+    virtual bool setControl(quint32 id, int value) = 0;
+    virtual int controlValue(quint32 id) const = 0;
+
+    // Why the last open failed or the stream ended (empty when nothing failed).
+    QString lastError() const { return m_lastError; }
+
+signals:
+    void frameArrived();
+    // The stream ended without close() being asked for: the device vanished or failed.
+    void streamEnded(const QString& reason);
+
+protected:
+    void setLastError(const QString& error) { m_lastError = error; }
+
+private:
+    QString m_lastError;
+};
+
+} // namespace qc

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+class QWidget;
+
+namespace qc {
+
+// Handle of a capture window; 0 is no window.
+using CaptureWindowHandle = quintptr;
+
+// Capture window messages, numbered as the station has always sent them.
+inline constexpr unsigned WM_CAP_DRIVER_CONNECT = 0x40A;
+inline constexpr unsigned WM_CAP_DRIVER_DISCONNECT = 0x40B;
+inline constexpr unsigned WM_CAP_EDIT_COPY = 0x41E;
+inline constexpr unsigned WM_CAP_DLG_VIDEOSOURCE = 0x42A;
+inline constexpr unsigned WM_CAP_SET_PREVIEW = 0x432;
+inline constexpr unsigned WM_CAP_SET_PREVIEWRATE = 0x434;
+inline constexpr unsigned WM_CAP_SET_SCALE = 0x435;
+
+// Window styles a capture window is created with: a visible child of its parent, or 0
+// for a hidden window that its parent owns.
+inline constexpr quint32 CaptureStyleChild = 0x40000000;
+inline constexpr quint32 CaptureStyleVisible = 0x10000000;
+
+// The capture library: capture drivers by index 0..9 and capture windows that connect
+// to one, preview its frames, copy the current frame to the clipboard and show the
+// driver's source dialog. Every call is synchronous and made on the UI thread.
+class CaptureLibrary
+{
+public:
+    virtual ~CaptureLibrary() = default;
+
+    // True while a driver exists at index; name then holds its name.
+    virtual bool driverDescription(int index, QString& name, QString& version) = 0;
+
+    // A new capture window, or 0 when it cannot be made.
+    virtual CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x,
+                                                    int y, int width, int height, QWidget* parent,
+                                                    int id) = 0;
+
+    // For WM_CAP_DRIVER_CONNECT nonzero means connected; other results mean little.
+    virtual qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
+                                qintptr lParam) = 0;
+
+    virtual bool destroyWindow(CaptureWindowHandle window) = 0;
+};
+
+} // namespace qc

@@ -1,0 +1,120 @@
+#include "camera/FrameConverter.h"
+
+#include <libv4l-plugin.h>
+#include <libv4lconvert.h>
+#include <linux/videodev2.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qc {
+
+namespace {
+
+// libv4lconvert asks the device what it is when it is created. A standalone converter
+// has no device, so it is told it talks to a plain capture device without formats of
+// its own; conversion needs nothing more.
+int standaloneIoctl(void*, int, unsigned long request, void* arg)
+{
+    if (request == VIDIOC_QUERYCAP) {
+        auto* cap = static_cast<v4l2_capability*>(arg);
+        std::memset(cap, 0, sizeof *cap);
+        std::strncpy(reinterpret_cast<char*>(cap->driver), "quvelocap", sizeof cap->driver - 1);
+        std::strncpy(reinterpret_cast<char*>(cap->card), "frame converter", sizeof cap->card - 1);
+        cap->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        return 0;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+ssize_t standaloneRead(void*, int, void*, size_t)
+{
+    errno = EINVAL;
+    return -1;
+}
+
+ssize_t standaloneWrite(void*, int, const void*, size_t)
+{
+    errno = EINVAL;
+    return -1;
+}
+
+const libv4l_dev_ops standaloneOps = {
+    nullptr, nullptr, standaloneIoctl, standaloneRead, standaloneWrite, nullptr,
+    nullptr, nullptr, nullptr,         nullptr,        nullptr,         nullptr,
+};
+
+} // namespace
+
+FrameConverter::FrameConverter()
+    : m_data(v4lconvert_create_with_dev_ops(-1, nullptr, &standaloneOps))
+{}
+
+FrameConverter::FrameConverter(int fd) : m_data(v4lconvert_create(fd)) {}
+
+FrameConverter::~FrameConverter()
+{
+    if (m_data)
+        v4lconvert_destroy(m_data);
+}
+
+QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
+                             std::uint32_t bytesPerLine, const unsigned char* data,
+                             std::size_t size)
+{
+    if (!m_data) {
+        m_lastError = QStringLiteral("no converter");
+        return QImage();
+    }
+    if (width <= 0 || height <= 0 || !data || size == 0) {
+        m_lastError = QStringLiteral("empty frame");
+        return QImage();
+    }
+
+    v4l2_format src{};
+    src.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    src.fmt.pix.width = width;
+    src.fmt.pix.height = height;
+    src.fmt.pix.pixelformat = pixelFormat;
+    src.fmt.pix.field = V4L2_FIELD_NONE;
+    src.fmt.pix.bytesperline = bytesPerLine;
+    src.fmt.pix.sizeimage = static_cast<std::uint32_t>(size);
+
+    v4l2_format dst = src;
+    dst.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
+    dst.fmt.pix.bytesperline = width * 3;
+    dst.fmt.pix.sizeimage = width * height * 3;
+
+    QImage image(width, height, QImage::Format_RGB888);
+    if (image.isNull()) {
+        m_lastError = QStringLiteral("out of memory");
+        return QImage();
+    }
+    // QImage pads lines to four bytes; libv4lconvert writes them packed.
+    const bool packed = image.bytesPerLine() == width * 3;
+    QByteArray scratch;
+    unsigned char* out = image.bits();
+    if (!packed) {
+        scratch.resize(width * height * 3);
+        out = reinterpret_cast<unsigned char*>(scratch.data());
+    }
+    // libv4lconvert takes a non-const source although it only reads it.
+    const int written = v4lconvert_convert(m_data, &src, &dst, const_cast<unsigned char*>(data),
+                                           static_cast<int>(size), out, width * height * 3);
+    if (written < width * height * 3) {
+        m_lastError = QString::fromLocal8Bit(v4lconvert_get_error_message(m_data));
+        if (m_lastError.isEmpty())
+            m_lastError = QStringLiteral("short frame");
+        return QImage();
+    }
+    if (!packed) {
+        for (int y = 0; y < height; ++y)
+            std::memcpy(image.scanLine(y), scratch.constData() + y * width * 3, width * 3);
+    }
+    m_lastError.clear();
+    return image;
+}
+
+} // namespace qc

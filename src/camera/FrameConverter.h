@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+struct v4lconvert_data;
+
+namespace qc {
+
+// Turns one frame in a camera's pixel format (YUYV, MJPEG, NV12, Bayer, ... whatever
+// libv4lconvert knows) into an RGB image. Made either for an open device, so that
+// libv4lconvert can apply the device's own quirks, or standalone for frames that come
+// from elsewhere (tests, benchmarks).
+class FrameConverter
+{
+public:
+    FrameConverter();                // standalone
+    explicit FrameConverter(int fd); // for an open V4L2 device
+    ~FrameConverter();
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+
+    bool isValid() const { return m_data != nullptr; }
+    v4lconvert_data* handle() const { return m_data; }
+
+    // bytesPerLine 0 means tightly packed. Returns a null image when the data cannot be
+    // converted (unknown format, truncated or corrupt frame); lastError() says why.
+    QImage toRgb(std::uint32_t pixelFormat, int width, int height, std::uint32_t bytesPerLine,
+                 const unsigned char* data, std::size_t size);
+
+    QString lastError() const { return m_lastError; }
+
+private:
+    v4lconvert_data* m_data = nullptr;
+    QString m_lastError;
+};
+
+} // namespace qc
