@@ -11,6 +11,9 @@ function(qc_add_qtest)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    # Tests reach the windows' controls through the generated ui_*.h headers.
+    set_target_properties(${T_NAME} PROPERTIES AUTOUIC_SEARCH_PATHS
+        "${PROJECT_SOURCE_DIR}/src/shell;${PROJECT_SOURCE_DIR}/src/settings")
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES

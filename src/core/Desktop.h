@@ -14,8 +14,18 @@ namespace qc {
 class Desktop
 {
 public:
-    enum class Icon { None, Information, Warning, Critical, Question };
-    enum class Buttons { Ok };
+    enum class Icon
+    {
+        None,
+        Information,
+        Warning,
+        Critical,
+        Question
+    };
+    enum class Buttons
+    {
+        Ok
+    };
 
     virtual ~Desktop() = default;
 
@@ -35,6 +45,9 @@ public:
 
     virtual QImage clipboardImage() const = 0;
     virtual void setClipboardImage(const QImage& image) = 0;
+
+    // Lets the window messages pending now be handled (other events may run inside).
+    virtual void processEvents();
 
     // Ends the program at once: other windows close without their own close handling.
     virtual void endProgram() = 0;

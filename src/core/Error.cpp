@@ -4,7 +4,6 @@ namespace qc {
 
 Error::Error(const QString& description)
     : std::runtime_error(description.toStdString()), m_description(description)
-{
-}
+{}
 
 } // namespace qc

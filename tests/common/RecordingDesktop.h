@@ -24,7 +24,8 @@ public:
     };
 
     QVector<Box> boxes;
-    QStringList calls; // "messageBox:<text>", "wait:on", "wait:off", "beep", "save:<filter>", "clipboard:get", "clipboard:set", "end"
+    QStringList calls; // "messageBox:<text>", "wait:on", "wait:off", "beep", "save:<filter>",
+                       // "clipboard:get", "clipboard:set", "end"
     int beeps = 0;
     int endRequests = 0;
     QString nextSaveName;    // what the next Save dialog returns ("" = cancelled)

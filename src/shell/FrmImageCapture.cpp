@@ -1,0 +1,287 @@
+#include "shell/FrmImageCapture.h"
+
+#include "ui_frmImageCapture.h"
+
+#include "core/Desktop.h"
+#include "imaging/CropZoom.h"
+#include "imaging/ImageControl.h"
+#include "imaging/JpegExport.h"
+#include "imaging/PictureBox.h"
+
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+
+static void initShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
+namespace qc {
+
+namespace {
+
+// Point sizes of the design that a .ui file cannot hold (it keeps whole points only).
+constexpr double designFontSize = 8.25;
+constexpr double largeFontSize = 9.75;
+
+void setBackground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Base, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont designFont(double pointSize, bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::frmImageCapture), m_services(services)
+{
+    Q_ASSERT(m_services.desktop);
+    initShellResources();
+    ui->setupUi(this);
+    applyDesign();
+
+    m_cropZoom = std::make_unique<CropZoom>(
+        CropZoomControls{ui->ImagXpress1, ui->ImagXpress2, ui->cmbZoom}, *m_services.desktop);
+    m_jpegExport = std::make_unique<JpegExport>(ui->ImagXpress2, *m_services.desktop);
+
+    connectHandlers();
+    m_services.desktop->setMainWindow(this);
+}
+
+FrmImageCapture::~FrmImageCapture()
+{
+    if (m_services.desktop && m_services.desktop->mainWindow() == this)
+        m_services.desktop->setMainWindow(nullptr);
+    delete ui;
+}
+
+void FrmImageCapture::applyDesign()
+{
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/quvelocap-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+
+    setFont(designFont(designFontSize, false));
+    setBackground(this, QColor(239, 239, 239));
+    setBackground(centralWidget(), QColor(239, 239, 239));
+
+    // The window keeps its designed client area: the menu bar sits above it.
+    centralWidget()->setFixedSize(820, 629);
+    setFixedSize(820, 629 + menuBar()->sizeHint().height());
+
+    ui->cmdSave->setFont(designFont(designFontSize, true));
+    ui->lblMensagem->setFont(designFont(largeFontSize, true));
+    ui->Label4->setFont(designFont(largeFontSize, false));
+
+    setBackground(ui->picCapture, QColor(128, 128, 128));
+    setBackground(ui->ImagXpress1, QColor(128, 128, 128));
+    setBackground(ui->ImagXpress1->viewport(), QColor(128, 128, 128));
+    const QColor buttonFace = palette().color(QPalette::Button);
+    setBackground(ui->ImagXpress2, buttonFace);
+    setBackground(ui->ImagXpress2->viewport(), buttonFace);
+
+    setBackground(ui->lblMensagem, QColor(192, 192, 192));
+    QPalette blue = ui->Label4->palette();
+    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    ui->Label4->setPalette(blue);
+
+    // Captions that size themselves to their text keep their designed top-left corner.
+    for (QLabel* label : {ui->Label1, ui->Label2, ui->Label3, ui->Label4}) {
+        label->setAutoFillBackground(false);
+        label->resize(label->sizeHint());
+    }
+
+    // Enter and Escape do nothing special: no button is a default button.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    ui->txtMatricula->setMaxLength(32767);
+    ui->picCapture->setFocusPolicy(Qt::NoFocus);
+    ui->ImagXpress1->setFocusPolicy(Qt::StrongFocus);
+    ui->ImagXpress2->setFocusPolicy(Qt::StrongFocus);
+}
+
+void FrmImageCapture::connectHandlers()
+{
+    connect(ui->cmdStart, &QPushButton::clicked, this, &FrmImageCapture::cmdStart_Click);
+    connect(ui->cmdStop, &QPushButton::clicked, this, &FrmImageCapture::cmdStop_Click);
+    connect(ui->Command2, &QPushButton::clicked, this, &FrmImageCapture::Command2_Click);
+    connect(ui->cmdSave, &QPushButton::clicked, this, &FrmImageCapture::cmdSave_Click);
+    connect(ui->cmdSalvar, &QPushButton::clicked, this, &FrmImageCapture::cmdSalvar_Click);
+    connect(ui->cmdVerFoto, &QPushButton::clicked, this, &FrmImageCapture::cmdVerFoto_Click);
+    connect(ui->Command1, &QPushButton::clicked, this, &FrmImageCapture::Command1_Click);
+    connect(ui->cmdFechar, &QPushButton::clicked, this, &FrmImageCapture::cmdFechar_Click);
+    connect(ui->mnuSair, &QAction::triggered, this, &FrmImageCapture::mnuSair_Click);
+    connect(ui->mnuConfig, &QAction::triggered, this, &FrmImageCapture::mnuConfig_Click);
+    // activated: every choice of the operator, also of the entry already shown.
+    connect(ui->cmbZoom, &QComboBox::activated, this, &FrmImageCapture::cmbZoom_Click);
+
+    CropZoom* crop = m_cropZoom.get();
+    connect(ui->ImagXpress1, &ImageControl::MouseDown, this,
+            [crop](int b, int s, float x, float y) { crop->ImagXpress1_MouseDown(b, s, x, y); });
+    connect(ui->ImagXpress1, &ImageControl::MouseMove, this,
+            [crop](int b, int s, float x, float y) { crop->ImagXpress1_MouseMove(b, s, x, y); });
+    connect(ui->ImagXpress1, &ImageControl::MouseUp, this,
+            [crop](int b, int s, float x, float y) { crop->ImagXpress1_MouseUp(b, s, x, y); });
+    connect(ui->ImagXpress1, &ImageControl::DblClick, this,
+            [crop] { crop->ImagXpress1_DblClick(); });
+}
+
+void FrmImageCapture::Form_Load()
+{
+    MontarListaDispositivos();
+
+    CaminhoApp = m_services.appFolder + QLatin1Char('/');
+
+    if (ui->lstDevices->count() > 0) {
+        ui->lstDevices->setCurrentRow(0);
+    } else {
+        ui->cmdStart->setEnabled(false);
+        ui->lstDevices->addItem(QStringLiteral("No Device Available"));
+        ui->lstDevices->setCurrentRow(-1);
+    }
+
+    // Setting the entry from code runs the zoom handler as an operator's choice would.
+    ui->cmbZoom->setCurrentIndex(3);
+    cmbZoom_Click();
+
+    ui->cmdStop->setEnabled(false);
+    ui->cmdSave->setEnabled(false);
+
+    if (AbrirConexao())
+        MontarComboUnidade();
+}
+
+void FrmImageCapture::Form_Unload()
+{
+    if (m_unloading)
+        return;
+    m_unloading = true;
+    if (ui->cmdStop->isEnabled())
+        PararPreview();
+    m_services.desktop->endProgram();
+}
+
+void FrmImageCapture::closeEvent(QCloseEvent* event)
+{
+    // The close is never refused.
+    Form_Unload();
+    event->accept();
+}
+
+void FrmImageCapture::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void FrmImageCapture::cmdFechar_Click()
+{
+    close();
+}
+
+void FrmImageCapture::mnuSair_Click()
+{
+    close();
+}
+
+void FrmImageCapture::mnuConfig_Click()
+{
+    showSettingsDialog();
+}
+
+void FrmImageCapture::showSettingsDialog()
+{
+    if (!m_settingsDialog) {
+        m_settingsDialog = new QDialog(this);
+        m_settingsDialog->setObjectName(QStringLiteral("frmConfig"));
+        m_settingsDialog->setWindowTitle(QStringLiteral("Configurações"));
+        m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_settingsDialog->show();
+    m_settingsDialog->raise();
+    m_settingsDialog->activateWindow();
+}
+
+QDialog* FrmImageCapture::settingsDialog() const
+{
+    return m_settingsDialog;
+}
+
+void FrmImageCapture::cmbZoom_Click()
+{
+    m_cropZoom->cmbZoom_Click();
+}
+
+void FrmImageCapture::cmdSalvar_Click()
+{
+    m_jpegExport->cmdSalvar_Click();
+}
+
+// --- Camera -----------------------------------------------------------------------
+
+void FrmImageCapture::MontarListaDispositivos()
+{
+    // No capture library is connected yet: the window starts as on a machine
+    // without capture drivers.
+}
+
+void FrmImageCapture::PararPreview() {}
+
+void FrmImageCapture::cmdStart_Click() {}
+
+void FrmImageCapture::cmdStop_Click() {}
+
+void FrmImageCapture::Command2_Click() {}
+
+void FrmImageCapture::cmdSave_Click()
+{
+    m_cropZoom->Arrastando = false;
+}
+
+// --- Database ---------------------------------------------------------------------
+
+bool FrmImageCapture::AbrirConexao()
+{
+    // No database layer is connected yet: the station behaves as on a first start
+    // with no server stored.
+    showSettingsDialog();
+    return false;
+}
+
+void FrmImageCapture::MontarComboUnidade() {}
+
+void FrmImageCapture::cmdVerFoto_Click() {}
+
+void FrmImageCapture::Command1_Click() {}
+
+} // namespace qc

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "shell/StationServices.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+namespace Ui {
+class frmImageCapture;
+}
+
+class QDialog;
+
+namespace qc {
+
+class CropZoom;
+class JpegExport;
+
+// The capture window. It lays out the design's controls and connects each user event
+// to its handler; the handlers and their state live in the subsystems' classes that
+// the window owns.
+class FrmImageCapture : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit FrmImageCapture(const StationServices& services, QWidget* parent = nullptr);
+    ~FrmImageCapture() override;
+
+    // The design's controls, by their design names (ui->cmdStart, ui->lblMensagem, ...).
+    Ui::frmImageCapture* ui;
+
+    // Start-up: runs once, before the window is first shown.
+    void Form_Load();
+    // Close, by any route: stops a running preview and ends the program.
+    void Form_Unload();
+
+    // Folder of the program followed by the separator; the work file lives there.
+    QString CaminhoApp;
+
+    // Camera.
+    void MontarListaDispositivos();
+    void PararPreview();
+    // Database.
+    bool AbrirConexao();
+    void MontarComboUnidade();
+    // The one settings dialog, shown modeless over this window.
+    void showSettingsDialog();
+    QDialog* settingsDialog() const;
+
+    CropZoom& cropZoom() const { return *m_cropZoom; }
+
+public slots:
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void Command2_Click();
+    void cmdSave_Click();
+    void cmdSalvar_Click();
+    void cmdVerFoto_Click();
+    void Command1_Click();
+    void cmdFechar_Click();
+    void mnuSair_Click();
+    void mnuConfig_Click();
+    void cmbZoom_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void applyDesign();
+    void connectHandlers();
+
+    StationServices m_services;
+    std::unique_ptr<CropZoom> m_cropZoom;
+    std::unique_ptr<JpegExport> m_jpegExport;
+    QPointer<QDialog> m_settingsDialog;
+    bool m_unloading = false;
+    bool m_centred = false;
+};
+
+} // namespace qc

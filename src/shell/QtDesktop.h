@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/Desktop.h"
+
+namespace qc {
+
+// The desktop seam on Qt: QMessageBox, QApplication's override cursor, QFileDialog,
+// QClipboard.
+class QtDesktop : public Desktop
+{
+public:
+    void messageBox(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+    void setWaitCursor(bool wait) override;
+    bool waitCursor() const override;
+    void beep() override;
+    QString saveFileName(const QString& filter) override;
+    QImage clipboardImage() const override;
+    void setClipboardImage(const QImage& image) override;
+    void endProgram() override;
+};
+
+} // namespace qc

@@ -1,0 +1,328 @@
+// The capture window as designed: controls, fonts, colours, tab order, menu, fixed
+// size, and the start-up and close sequences.
+
+#include "common/RecordingDesktop.h"
+#include "imaging/ImageControl.h"
+#include "imaging/PictureBox.h"
+#include "shell/FrmImageCapture.h"
+#include "ui_frmImageCapture.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QtTest>
+
+using qc::FrmImageCapture;
+
+class TestFrmImageCapture : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<RecordingDesktop> m_desktop;
+    std::unique_ptr<FrmImageCapture> m_window;
+
+    FrmImageCapture& makeWindow()
+    {
+        m_desktop = std::make_unique<RecordingDesktop>();
+        qc::StationServices services;
+        services.desktop = m_desktop.get();
+        services.appFolder = QDir::tempPath();
+        m_window = std::make_unique<FrmImageCapture>(services);
+        return *m_window;
+    }
+
+    QWidget* control(const char* name) const
+    {
+        auto* widget = m_window->findChild<QWidget*>(QLatin1String(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+
+private slots:
+    void cleanup()
+    {
+        m_window.reset();
+        m_desktop.reset();
+    }
+
+    void controlPlaceAndCaption_data()
+    {
+        // Design places in twips; the window must show them at 15 twips per pixel.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QString>("caption");
+        auto row = [](const char* name, int l, int t, int w, int h, const char* caption) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QRect(l, t, w, h)
+                                << QString::fromUtf8(caption);
+        };
+        row("cmdStart", 120, 780, 1035, 375, "&Preview");
+        row("cmdStop", 1170, 780, 1035, 375, "Para&r");
+        row("picCapture", 105, 1185, 6000, 7500, "");
+        row("cmdSave", 3045, 780, 1035, 375, "&Capturar");
+        row("lstDevices", 75, 225, 4860, 450, "");
+        row("cmdFechar", 10830, 8850, 1305, 435, "&Fechar");
+        row("cmdSalvar", 6180, 8715, 2055, 375, "Salvar em &Arquivo JPG...");
+        row("Command2", 4965, 240, 1095, 405, "So&urce >>");
+        row("ImagXpress1", 105, 1185, 6000, 7500, "");
+        row("ImagXpress2", 6180, 1185, 6000, 7500, "");
+        row("cmbZoom", 4605, 840, 1485, 315, "");
+        row("cmbUnidade", 7020, 255, 5160, 315, "");
+        row("txtMatricula", 7020, 705, 2250, 360, "");
+        row("cmdVerFoto", 9375, 720, 1155, 375, "&Ver Foto");
+        row("Command1", 10935, 720, 1230, 375, "&Salvar Foto");
+        row("lblMensagem", 15, 8970, 6060, 450, "-");
+    }
+
+    void controlPlaceAndCaption()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        QFETCH(QString, caption);
+        makeWindow();
+        QWidget* widget = control(name.toLatin1().constData());
+        const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+        QCOMPARE(widget->geometry(), pixels);
+        if (auto* button = qobject_cast<QPushButton*>(widget))
+            QCOMPARE(button->text(), caption);
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            QCOMPARE(label->text(), caption);
+    }
+
+    void captionsSizedToTheirText_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QPoint>("topLeftTwips");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Label1") << "Label1" << QPoint(75, 15) << "Dispositivos:";
+        QTest::newRow("Label2") << "Label2" << QPoint(6255, 315) << "Unidade:";
+        QTest::newRow("Label3") << "Label3" << QPoint(6255, 765) << "Matricula:";
+        QTest::newRow("Label4")
+            << "Label4" << QPoint(105, 8700)
+            << QString::fromUtf8(
+                   "* Após Capturar a foto recorte ou dê dois cliques para confirmar");
+    }
+
+    void captionsSizedToTheirText()
+    {
+        QFETCH(QString, name);
+        QFETCH(QPoint, topLeftTwips);
+        QFETCH(QString, caption);
+        makeWindow();
+        auto* label = qobject_cast<QLabel*>(control(name.toLatin1().constData()));
+        QVERIFY(label);
+        QCOMPARE(label->text(), caption);
+        QCOMPARE(label->pos(), topLeftTwips / 15);
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(caption));
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+    }
+
+    void windowDesign()
+    {
+        FrmImageCapture& window = makeWindow();
+        QCOMPARE(window.windowTitle(), QStringLiteral("QuveloCap - Capturar Foto - V.2020.02.14"));
+        QCOMPARE(window.centralWidget()->size(), QSize(820, 629));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QVERIFY(!(window.windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(window.windowFlags() & Qt::WindowCloseButtonHint);
+        QCOMPARE(window.palette().color(QPalette::Window), QColor(239, 239, 239));
+        const QList<QSize> iconSizes = window.windowIcon().availableSizes();
+        QVERIFY(iconSizes.contains(QSize(16, 16)));
+        QVERIFY(iconSizes.contains(QSize(32, 32)));
+
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize before = window.size();
+        window.resize(before + QSize(200, 150));
+        QCOMPARE(window.size(), before);
+        QCOMPARE(window.centralWidget()->size(), QSize(820, 629));
+        QCOMPARE(window.ui->picCapture->geometry(), QRect(7, 79, 400, 500));
+    }
+
+    void fontsAndColours()
+    {
+        FrmImageCapture& window = makeWindow();
+        auto checkFont = [](QWidget* w, double size, bool bold) {
+            QCOMPARE(w->font().family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(w->font().pointSizeF(), size);
+            QCOMPARE(w->font().bold(), bold);
+        };
+        checkFont(window.ui->cmdStart, 8.25, false);
+        checkFont(window.ui->txtMatricula, 8.25, false);
+        checkFont(window.ui->cmdSave, 8.25, true);
+        checkFont(window.ui->lblMensagem, 9.75, true);
+        checkFont(window.ui->Label4, 9.75, false);
+
+        QCOMPARE(window.ui->Label4->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QVERIFY(window.ui->lblMensagem->autoFillBackground());
+        QCOMPARE(window.ui->lblMensagem->palette().color(QPalette::Window), QColor(192, 192, 192));
+        QCOMPARE(window.ui->picCapture->palette().color(QPalette::Window), QColor(128, 128, 128));
+        QCOMPARE(window.ui->ImagXpress1->viewport()->palette().color(QPalette::Window),
+                 QColor(128, 128, 128));
+        QCOMPARE(window.ui->ImagXpress2->viewport()->palette().color(QPalette::Window),
+                 window.palette().color(QPalette::Button));
+
+        // The grey message bar is painted as designed.
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QImage bar = window.ui->lblMensagem->grab().toImage();
+        QCOMPARE(QColor(bar.pixel(bar.width() - 2, bar.height() - 2)), QColor(192, 192, 192));
+    }
+
+    void designStates()
+    {
+        FrmImageCapture& window = makeWindow();
+        // Before the start-up sequence every control is enabled and only the frame's
+        // image control is hidden.
+        QVERIFY(window.ui->cmdStart->isEnabled());
+        QVERIFY(window.ui->cmdStop->isEnabled());
+        QVERIFY(window.ui->cmdSave->isEnabled());
+        QVERIFY(!window.ui->ImagXpress1->isVisibleTo(&window));
+        QVERIFY(window.ui->picCapture->isVisibleTo(&window));
+        QVERIFY(window.ui->txtMatricula->text().isEmpty());
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("-"));
+        QStringList zoom;
+        for (int i = 0; i < window.ui->cmbZoom->count(); ++i)
+            zoom << window.ui->cmbZoom->itemText(i);
+        QCOMPARE(zoom,
+                 QStringList({"200%", "150%", "125%", "100%", "75%", "50%", "25%", "10%", "Fit"}));
+        QVERIFY(!window.ui->cmbZoom->isEditable());
+        QVERIFY(!window.ui->cmbUnidade->isEditable());
+        for (QPushButton* button : window.findChildren<QPushButton*>()) {
+            QVERIFY2(!button->isDefault() && !button->autoDefault(),
+                     qPrintable(button->objectName()));
+        }
+    }
+
+    void tabOrder()
+    {
+        FrmImageCapture& window = makeWindow();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The focus chain follows the design's order; labels never take the focus.
+        const QStringList expected{"cmdStart",    "cmdStop",   "cmdSave",    "lstDevices",
+                                   "cmdFechar",   "cmdSalvar", "Command2",   "ImagXpress1",
+                                   "ImagXpress2", "cmbZoom",   "cmbUnidade", "txtMatricula",
+                                   "cmdVerFoto",  "Command1"};
+        QStringList chain;
+        QWidget* w = window.ui->cmdStart;
+        do {
+            if (expected.contains(w->objectName()) && !chain.contains(w->objectName()))
+                chain << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w && w != window.ui->cmdStart);
+        QCOMPARE(chain, expected);
+
+        // Tab passes over the hidden frame control.
+        window.ui->Command2->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window.ui->Command2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window.ui->ImagXpress2);
+    }
+
+    void menu()
+    {
+        FrmImageCapture& window = makeWindow();
+        const QList<QAction*> top = window.menuBar()->actions();
+        QCOMPARE(top.size(), 1);
+        QCOMPARE(top.first()->text(), QStringLiteral("Arquivo"));
+        const QList<QAction*> items = top.first()->menu()->actions();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0]->text(), QStringLiteral("Configuração"));
+        QCOMPARE(items[0]->objectName(), QStringLiteral("mnuConfig"));
+        QVERIFY(items[1]->isSeparator());
+        QCOMPARE(items[2]->text(), QStringLiteral("Sair"));
+        for (QAction* item : items)
+            QVERIFY(item->shortcut().isEmpty());
+    }
+
+    void startUpWithoutDriverOrServer()
+    {
+        FrmImageCapture& window = makeWindow();
+        window.Form_Load();
+        QCOMPARE(window.ui->lstDevices->count(), 1);
+        QCOMPARE(window.ui->lstDevices->item(0)->text(), QStringLiteral("No Device Available"));
+        QVERIFY(window.ui->lstDevices->selectedItems().isEmpty());
+        QVERIFY(!window.ui->cmdStart->isEnabled());
+        QVERIFY(!window.ui->cmdStop->isEnabled());
+        QVERIFY(!window.ui->cmdSave->isEnabled());
+        QCOMPARE(window.ui->cmbZoom->currentText(), QStringLiteral("100%"));
+        QCOMPARE(window.ui->ImagXpress1->zoomFactor(), 1.0);
+        QCOMPARE(window.CaminhoApp, QDir::tempPath() + QLatin1Char('/'));
+        // Nothing stored: the settings dialog comes up beside the window, no message.
+        QVERIFY(window.settingsDialog());
+        QVERIFY(window.settingsDialog()->isVisible());
+        QCOMPARE(window.settingsDialog()->parentWidget(), &window);
+        QVERIFY(!window.settingsDialog()->isModal());
+        QCOMPARE(window.ui->cmbUnidade->count(), 0);
+        QVERIFY(m_desktop->boxes.isEmpty());
+    }
+
+    void closeRoutesEndTheProgram_data()
+    {
+        QTest::addColumn<int>("route");
+        QTest::addColumn<bool>("withSettingsOpen");
+        QTest::newRow("Fechar") << 0 << false;
+        QTest::newRow("Sair") << 1 << false;
+        QTest::newRow("close box") << 2 << false;
+        QTest::newRow("Fechar, settings open") << 0 << true;
+        QTest::newRow("Sair, settings open") << 1 << true;
+        QTest::newRow("close box, settings open") << 2 << true;
+    }
+
+    void closeRoutesEndTheProgram()
+    {
+        QFETCH(int, route);
+        QFETCH(bool, withSettingsOpen);
+        FrmImageCapture& window = makeWindow();
+        window.Form_Load();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        if (withSettingsOpen)
+            window.ui->mnuConfig->trigger();
+        else if (window.settingsDialog())
+            window.settingsDialog()->close();
+        m_desktop->clear();
+
+        switch (route) {
+        case 0:
+            QTest::mouseClick(window.ui->cmdFechar, Qt::LeftButton);
+            break;
+        case 1:
+            window.ui->mnuSair->trigger();
+            break;
+        default:
+            window.close();
+            break;
+        }
+        QCOMPARE(m_desktop->endRequests, 1);
+        QVERIFY(!window.isVisible());
+        // No preview ran, so the close touched nothing else.
+        QCOMPARE(m_desktop->calls, QStringList{"end"});
+    }
+
+    void settingsDialogIsOneObject()
+    {
+        FrmImageCapture& window = makeWindow();
+        window.show();
+        window.ui->mnuConfig->trigger();
+        QDialog* first = window.settingsDialog();
+        QVERIFY(first && first->isVisible());
+        window.ui->mnuConfig->trigger();
+        QCOMPARE(window.settingsDialog(), first);
+        QCOMPARE(window.findChildren<QDialog*>(QStringLiteral("frmConfig")).size(), 1);
+        // The capture window keeps taking input while the dialog is open.
+        QVERIFY(!first->isModal());
+        QVERIFY(window.isEnabled());
+    }
+};
+
+QTEST_MAIN(TestFrmImageCapture)
+#include "tst_FrmImageCapture.moc"
