@@ -3,6 +3,7 @@
 #include "ui_frmImageCapture.h"
 
 #include "core/Desktop.h"
+#include "core/DesignFonts.h"
 #include "imaging/CropZoom.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegExport.h"
@@ -54,6 +55,7 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
 {
     Q_ASSERT(m_services.desktop);
     initShellResources();
+    registerDesignFontSubstitutes();
     ui->setupUi(this);
     applyDesign();
 
@@ -111,6 +113,8 @@ void FrmImageCapture::applyDesign()
         label->setAutoFillBackground(false);
         label->resize(label->sizeHint());
     }
+    for (QLabel* label : findChildren<QLabel*>())
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Enter and Escape do nothing special: no button is a default button.
     for (QPushButton* button : findChildren<QPushButton*>()) {
