@@ -1,0 +1,66 @@
+#pragma once
+
+#include "camera/CaptureLibrary.h"
+
+#include <functional>
+
+class QAbstractButton;
+class QListWidget;
+class QWidget;
+
+namespace qc {
+
+class Desktop;
+class ImageControl;
+class PictureBox;
+
+// The controls of the capture window that the camera handlers work on.
+struct CameraControls
+{
+    QWidget* window = nullptr; // frmImageCapture: owner of the hidden source-dialog window
+    QAbstractButton* cmdStart = nullptr;
+    QAbstractButton* cmdStop = nullptr;
+    QAbstractButton* cmdSave = nullptr;
+    QAbstractButton* Command2 = nullptr;
+    QListWidget* lstDevices = nullptr;
+    PictureBox* picCapture = nullptr;
+    ImageControl* ImagXpress1 = nullptr;
+};
+
+// The camera side of the capture window: the driver list, the live preview in
+// picCapture, the driver's source dialog and the frame grab, with the window's capture
+// state. The window owns one and connects its buttons to the click handlers.
+class CameraController
+{
+public:
+    CameraController(const CameraControls& controls, CaptureLibrary& library, Desktop& desktop);
+
+    // The grab ends any selection drag; the crop handlers give the way to clear it.
+    void setClearDragFlag(std::function<void()> clear) { m_clearDragFlag = std::move(clear); }
+
+    void MontarListaDispositivos();
+    void IniciarPreview();
+    void PararPreview();
+    void STARTCAM();
+    void STOPCAM();
+
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void Command2_Click();
+    void cmdSave_Click();
+
+    // Capture state.
+    CaptureWindowHandle JanelaPreview = 0;
+    bool PreviewAtivo = false;
+    qint32 DispositivoAtual = 0;
+    CaptureWindowHandle JanelaWebcam = 0;
+    bool WebcamConectada = false;
+
+private:
+    CameraControls m_ui;
+    CaptureLibrary& m_library;
+    Desktop& m_desktop;
+    std::function<void()> m_clearDragFlag;
+};
+
+} // namespace qc
