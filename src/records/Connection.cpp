@@ -1,0 +1,77 @@
+#include "records/Connection.h"
+
+#include "records/DatabaseError.h"
+#include "records/OdbcConnection.h"
+#include "records/SqliteConnection.h"
+
+namespace qc {
+
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+void Connection::open(const QString& connectionString, const QString& user, const QString& password,
+                      int /*options*/)
+{
+    close();
+    const ConnectionString::Parts parts = ConnectionString::parse(connectionString, user, password);
+    const bool sqlServer = !parts.server.startsWith(QLatin1String("sqlite:")) &&
+                           !parts.server.startsWith(QLatin1String("postgresql://"));
+    const ConnectionTarget target = ConnectionString::translate(
+        parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
+    if (target.engine == ConnectionTarget::Engine::Sqlite)
+        m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);
+    else
+        m_provider = std::make_unique<OdbcConnection>(target);
+    m_engine = target.engine;
+}
+
+void Connection::openSqlite(const QString& path, bool create)
+{
+    close();
+    m_provider = std::make_unique<SqliteConnection>(path, create);
+    m_engine = ConnectionTarget::Engine::Sqlite;
+}
+
+void Connection::close()
+{
+    m_provider.reset();
+}
+
+QString Connection::maskedTarget() const
+{
+    return m_provider ? m_provider->maskedTarget() : QString();
+}
+
+ProviderConnection& Connection::provider() const
+{
+    if (!m_provider)
+        throw DatabaseError(QStringLiteral("A conexão com o banco de dados não está aberta."));
+    return *m_provider;
+}
+
+qint64 Connection::execute(const QString& sql, const QVariantList& params)
+{
+    return provider().execute(sql, params);
+}
+
+void Connection::beginTransaction()
+{
+    provider().begin();
+}
+
+void Connection::commitTransaction()
+{
+    provider().commit();
+}
+
+void Connection::rollbackTransaction()
+{
+    provider().rollback();
+}
+
+bool Connection::inTransaction() const
+{
+    return m_provider && m_provider->inTransaction();
+}
+
+} // namespace qc

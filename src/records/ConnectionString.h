@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+namespace qc {
+
+// Which engine a server setting names and how that engine is reached.
+struct ConnectionTarget
+{
+    enum class Engine
+    {
+        Sqlite,
+        PostgreSql,
+        SqlServer
+    };
+
+    Engine engine = Engine::SqlServer;
+    QString sqlitePath;   // Sqlite only
+    QString odbcString;   // ODBC engines: the string handed to SQLDriverConnect
+    QString odbcDriver;   // ODBC engines: the driver name chosen
+    bool freeTds = false; // SqlServer through FreeTDS (needs the unlimited text size)
+};
+
+// The connection string the station has always built, and its translation into the
+// connection each engine understands.
+//
+// The classic string is kept as it is ("Provider=SQLOLEDB.1;...;Data Source=server"),
+// because that is what the station has always produced; but it is plain concatenation,
+// so a ';' in a password makes it ambiguous. Translation therefore takes the user and
+// the password from the separate arguments of the open call (they are authoritative) and
+// peels them off the front of the string; only catalog and server are read from it.
+// Every value written into an ODBC string is wrapped in {} with '}' doubled, so that
+// ';', '=', '{' or '}' in a value can never add or change an attribute. psqlODBC is the
+// exception: it undoes the braces only around the password, so there the password is
+// quoted and a server, port, database or user holding one of ;={} is refused.
+class ConnectionString
+{
+public:
+    static QString build(const QString& user, const QString& password, const QString& database,
+                         const QString& server);
+
+    // Catalog and server of a classic string; throws DatabaseError when the text is not one.
+    struct Parts
+    {
+        QString database;
+        QString server;
+    };
+    static Parts parse(const QString& text, const QString& user, const QString& password);
+
+    // The engine and its own connection. sqlServerDriver is the installed ODBC driver
+    // for SQL Server ("" when there is none: a SQL Server setting then throws a
+    // DatabaseError that names what to install).
+    static ConnectionTarget translate(const Parts& parts, const QString& user,
+                                      const QString& password, const QString& sqlServerDriver);
+
+    // {value} with every '}' doubled.
+    static QString quoteOdbc(const QString& value);
+
+    // The ODBC string with the PWD value replaced by "***", for logs and reports.
+    static QString masked(const ConnectionTarget& target);
+};
+
+} // namespace qc

@@ -1,0 +1,428 @@
+#include "records/OdbcConnection.h"
+
+#include "records/DatabaseError.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <vector>
+
+namespace qc {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC must use 16-bit SQLWCHAR");
+
+const SQLWCHAR* wide(const QString& text)
+{
+    return reinterpret_cast<const SQLWCHAR*>(text.utf16());
+}
+
+QString fromWide(const SQLWCHAR* text, qsizetype length)
+{
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
+}
+
+bool ok(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback)
+{
+    QStringList messages;
+    QString firstState;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR text[2048] = {};
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, text,
+                                            SQLSMALLINT(std::size(text)), &length);
+        if (!ok(rc))
+            break;
+        if (firstState.isEmpty())
+            firstState = fromWide(state, 5);
+        const QString message = fromWide(text, qMin<qsizetype>(length, std::size(text) - 1));
+        if (!messages.contains(message))
+            messages.append(message);
+    }
+    throw DatabaseError(messages.isEmpty() ? fallback : messages.join(QLatin1Char('\n')),
+                        firstState);
+}
+
+SQLHENV environment()
+{
+    static SQLHENV env = [] {
+        SQLHENV handle = SQL_NULL_HENV;
+        if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
+            return SQLHENV(SQL_NULL_HENV);
+        SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return handle;
+    }();
+    if (env == SQL_NULL_HENV)
+        throw DatabaseError(
+            QStringLiteral("Não foi possível iniciar o gerenciador ODBC (unixODBC)."));
+    return env;
+}
+
+bool isBinaryType(SQLSMALLINT type)
+{
+    return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+}
+
+bool isIntegerType(SQLSMALLINT type)
+{
+    return type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_TINYINT || type == SQL_BIGINT;
+}
+
+bool isFloatType(SQLSMALLINT type)
+{
+    return type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE;
+}
+
+} // namespace
+
+// One statement handle with its bound parameters, which must outlive the execution.
+class OdbcConnection::Statement
+{
+public:
+    explicit Statement(SQLHDBC dbc)
+    {
+        if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
+            raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void check(SQLRETURN rc) const
+    {
+        if (!ok(rc) && rc != SQL_NO_DATA)
+            raise(SQL_HANDLE_STMT, m_stmt, QStringLiteral("Falha no comando ODBC."));
+    }
+
+    void run(const QString& sql, const QVariantList& params)
+    {
+        check(SQLPrepareW(m_stmt, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS));
+        m_params.resize(size_t(params.size()));
+        for (int i = 0; i < params.size(); ++i)
+            bind(SQLUSMALLINT(i + 1), params.at(i), m_params[size_t(i)]);
+
+        SQLRETURN rc = SQLExecute(m_stmt);
+        if (rc == SQL_NEED_DATA) {
+            SQLPOINTER token = nullptr;
+            while ((rc = SQLParamData(m_stmt, &token)) == SQL_NEED_DATA) {
+                const Param& p = m_params.at(size_t(reinterpret_cast<quintptr>(token) - 1));
+                // Exactly the announced number of bytes, one chunk at a time.
+                for (qsizetype offset = 0; offset < p.bytes.size(); offset += ChunkSize) {
+                    const SQLLEN n = SQLLEN(qMin(ChunkSize, p.bytes.size() - offset));
+                    check(SQLPutData(m_stmt, const_cast<char*>(p.bytes.constData() + offset), n));
+                }
+            }
+        }
+        check(rc);
+    }
+
+    qint64 rowCount() const
+    {
+        SQLLEN rows = 0;
+        check(SQLRowCount(m_stmt, &rows));
+        return rows;
+    }
+
+    ResultTable fetchAll()
+    {
+        ResultTable table;
+        SQLSMALLINT count = 0;
+        check(SQLNumResultCols(m_stmt, &count));
+        std::vector<SQLSMALLINT> types(static_cast<size_t>(count));
+        for (SQLSMALLINT c = 1; c <= count; ++c) {
+            SQLWCHAR name[256] = {};
+            SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            check(SQLDescribeColW(m_stmt, SQLUSMALLINT(c), name, SQLSMALLINT(std::size(name)),
+                                  &nameLength, &type, &size, &digits, &nullable));
+            table.columns.append(fromWide(name, qMin<qsizetype>(nameLength, 255)));
+            types[size_t(c - 1)] = type;
+        }
+        if (count == 0)
+            return table;
+        for (;;) {
+            const SQLRETURN rc = SQLFetch(m_stmt);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc);
+            QVector<QVariant> row(count);
+            for (SQLSMALLINT c = 1; c <= count; ++c)
+                row[c - 1] = column(SQLUSMALLINT(c), types[size_t(c - 1)]);
+            table.rows.append(row);
+        }
+        return table;
+    }
+
+private:
+    struct Param
+    {
+        QByteArray bytes; // binary value, or UTF-16 text
+        qint64 integer = 0;
+        double real = 0;
+        SQLLEN indicator = 0;
+    };
+
+    void bind(SQLUSMALLINT index, const QVariant& v, Param& p)
+    {
+        static char empty = 0;
+        SQLRETURN rc;
+        if (isNull(v)) {
+            p.indicator = SQL_NULL_DATA;
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0,
+                                  &empty, 0, &p.indicator);
+        } else if (v.typeId() == QMetaType::QByteArray) {
+            p.bytes = v.toByteArray();
+            const SQLLEN n = SQLLEN(p.bytes.size());
+            // SQL Server wants a column size of 0 (max) beyond 8,000 bytes.
+            const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
+            if (n > ChunkSize) {
+                p.indicator = SQL_LEN_DATA_AT_EXEC(n);
+                rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
+                                      columnSize, 0, reinterpret_cast<SQLPOINTER>(quintptr(index)),
+                                      0, &p.indicator);
+            } else {
+                p.indicator = n;
+                rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
+                                      columnSize, 0, n ? p.bytes.data() : &empty, n, &p.indicator);
+            }
+        } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                   v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
+            p.integer = v.toLongLong();
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                                  &p.integer, 0, nullptr);
+        } else if (v.typeId() == QMetaType::Double) {
+            p.real = v.toDouble();
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                                  &p.real, 0, nullptr);
+        } else {
+            const QString text = v.toString();
+            p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                                 text.size() * qsizetype(sizeof(char16_t)));
+            p.indicator = SQLLEN(p.bytes.size());
+            const SQLULEN columnSize =
+                text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                  columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
+                                  p.indicator, &p.indicator);
+        }
+        check(rc);
+    }
+
+    QVariant column(SQLUSMALLINT c, SQLSMALLINT type)
+    {
+        if (isIntegerType(type)) {
+            qint64 value = 0;
+            SQLLEN indicator = 0;
+            check(SQLGetData(m_stmt, c, SQL_C_SBIGINT, &value, 0, &indicator));
+            return indicator == SQL_NULL_DATA ? QVariant() : QVariant(value);
+        }
+        if (isFloatType(type)) {
+            double value = 0;
+            SQLLEN indicator = 0;
+            check(SQLGetData(m_stmt, c, SQL_C_DOUBLE, &value, 0, &indicator));
+            return indicator == SQL_NULL_DATA ? QVariant() : QVariant(value);
+        }
+        const bool binary = isBinaryType(type);
+        // Text comes as UTF-16 with a terminator in every piece; binary fills the buffer.
+        const SQLSMALLINT cType = binary ? SQL_C_BINARY : SQL_C_WCHAR;
+        const SQLLEN room = binary ? ChunkSize : ChunkSize - SQLLEN(sizeof(SQLWCHAR));
+        QByteArray value("", 0);
+        char buffer[ChunkSize];
+        for (bool first = true;; first = false) {
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc);
+            if (indicator == SQL_NULL_DATA)
+                return QVariant();
+            // The first answer gives the whole length, unless the driver cannot tell.
+            if (first && indicator != SQL_NO_TOTAL && indicator > room)
+                value.reserve(indicator);
+            const bool more = indicator == SQL_NO_TOTAL || indicator > room;
+            value.append(buffer, more ? room : indicator);
+            if (!more)
+                break;
+        }
+        if (binary)
+            return value;
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(value.constData()),
+                                  value.size() / qsizetype(sizeof(char16_t)));
+    }
+
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+    std::vector<Param> m_params;
+};
+
+QString OdbcConnection::sqlServerDriver()
+{
+    SQLHENV env = environment();
+    QStringList drivers;
+    SQLWCHAR name[512];
+    SQLWCHAR attributes[2048];
+    SQLSMALLINT nameLength = 0, attributesLength = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (ok(SQLDriversW(env, direction, name, SQLSMALLINT(std::size(name)), &nameLength,
+                          attributes, SQLSMALLINT(std::size(attributes)), &attributesLength))) {
+        drivers.append(fromWide(name, qMin<qsizetype>(nameLength, 511)));
+        direction = SQL_FETCH_NEXT;
+    }
+    for (const QString& preferred : {QStringLiteral("ODBC Driver 18 for SQL Server"),
+                                     QStringLiteral("ODBC Driver 17 for SQL Server")})
+        if (drivers.contains(preferred))
+            return preferred;
+    for (const QString& driver : drivers)
+        if (driver.startsWith(QLatin1String("ODBC Driver")) &&
+            driver.endsWith(QLatin1String("SQL Server")))
+            return driver;
+    for (const QString& driver : drivers)
+        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
+            return driver;
+    return QString();
+}
+
+OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target)
+{
+    SQLHENV env = environment();
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
+        raise(SQL_HANDLE_ENV, env, QStringLiteral("Falha ao criar a conexão ODBC."));
+    m_dbc = dbc;
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc =
+        SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(target.odbcString)), SQL_NTS,
+                          out, SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+    if (!ok(rc)) {
+        try {
+            raise(SQL_HANDLE_DBC, dbc,
+                  QStringLiteral("Falha ao conectar pelo driver ODBC %1.").arg(target.odbcDriver));
+        } catch (...) {
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+            m_dbc = nullptr;
+            throw;
+        }
+    }
+    if (target.engine == ConnectionTarget::Engine::SqlServer) {
+        try {
+            // Without it FreeTDS cuts long values at its default text size without an error.
+            execute(QStringLiteral("SET TEXTSIZE 2147483647"), {});
+        } catch (...) {
+            SQLDisconnect(dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+            m_dbc = nullptr;
+            throw;
+        }
+    }
+}
+
+OdbcConnection::~OdbcConnection()
+{
+    if (!m_dbc)
+        return;
+    if (m_inTransaction)
+        SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_ROLLBACK);
+    SQLDisconnect(m_dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+}
+
+ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params)
+{
+    Statement st(m_dbc);
+    st.run(sql, params);
+    return st.fetchAll();
+}
+
+qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
+{
+    Statement st(m_dbc);
+    st.run(sql, params);
+    return st.rowCount();
+}
+
+void OdbcConnection::begin()
+{
+    if (m_inTransaction)
+        throw DatabaseError(QStringLiteral("Já existe uma transação em andamento."));
+    if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao iniciar a transação."));
+    m_inTransaction = true;
+}
+
+void OdbcConnection::endTransaction(bool commit)
+{
+    if (!m_inTransaction)
+        throw DatabaseError(QStringLiteral("Nenhuma transação em andamento."));
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
+    if (!ok(rc)) {
+        // A failed commit leaves the transaction open; the caller's rollback ends it.
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."));
+    }
+    m_inTransaction = false;
+    if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."));
+}
+
+void OdbcConnection::commit()
+{
+    endTransaction(true);
+}
+
+void OdbcConnection::rollback()
+{
+    endTransaction(false);
+}
+
+qint64 OdbcConnection::updateFirstRow(const QString& table, const QVector<ColumnValue>& sets,
+                                      const QVector<ColumnValue>& keys)
+{
+    checkIdentifier(table);
+    QString assignments;
+    QVariantList values;
+    for (const ColumnValue& set : sets) {
+        checkIdentifier(set.column);
+        if (!assignments.isEmpty())
+            assignments += QStringLiteral(", ");
+        // NULL as text: a NULL parameter carries a type, and SQL Server will not turn a
+        // character NULL into varbinary.
+        if (isNull(set.value)) {
+            assignments += set.column + QStringLiteral(" = NULL");
+        } else {
+            assignments += set.column + QStringLiteral(" = ?");
+            values.append(set.value);
+        }
+    }
+    QString where;
+    for (const ColumnValue& key : keys) {
+        checkIdentifier(key.column);
+        where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+        if (isNull(key.value)) {
+            where += key.column + QStringLiteral(" IS NULL");
+        } else {
+            where += key.column + QStringLiteral(" = ?");
+            values.append(key.value);
+        }
+    }
+    QString sql;
+    if (m_target.engine == ConnectionTarget::Engine::PostgreSql)
+        sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") + assignments +
+              QStringLiteral(" WHERE ctid = (SELECT ctid FROM ") + table + where +
+              QStringLiteral(" LIMIT 1)");
+    else
+        sql = QStringLiteral("UPDATE TOP (1) ") + table + QStringLiteral(" SET ") + assignments +
+              where;
+    return execute(sql, values);
+}
+
+} // namespace qc

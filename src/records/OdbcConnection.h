@@ -1,0 +1,44 @@
+#pragma once
+
+#include "records/ConnectionString.h"
+#include "records/ProviderConnection.h"
+
+namespace qc {
+
+// PostgreSQL (psqlODBC) and SQL Server (Microsoft's driver or FreeTDS) through unixODBC.
+//
+// What the drivers taught us: binary parameters are SQL_C_BINARY bound to SQL_VARBINARY,
+// values over one chunk are announced with SQL_LEN_DATA_AT_EXEC(n) and sent as exactly n
+// bytes with SQLPutData; reads use repeated SQLGetData and take SQL_NO_TOTAL as "more to
+// come"; FreeTDS needs an unlimited text size or it cuts blobs short without a word.
+class OdbcConnection : public ProviderConnection
+{
+public:
+    explicit OdbcConnection(const ConnectionTarget& target);
+    ~OdbcConnection() override;
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    // The installed driver for SQL Server: Microsoft's when present, else FreeTDS, else "".
+    static QString sqlServerDriver();
+
+    ResultTable query(const QString& sql, const QVariantList& params) override;
+    qint64 execute(const QString& sql, const QVariantList& params) override;
+    void begin() override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override { return m_inTransaction; }
+    qint64 updateFirstRow(const QString& table, const QVector<ColumnValue>& sets,
+                          const QVector<ColumnValue>& keys) override;
+    QString maskedTarget() const override { return ConnectionString::masked(m_target); }
+
+private:
+    class Statement;
+    void endTransaction(bool commit);
+
+    void* m_dbc = nullptr;
+    ConnectionTarget m_target;
+    bool m_inTransaction = false;
+};
+
+} // namespace qc

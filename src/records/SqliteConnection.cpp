@@ -1,0 +1,260 @@
+#include "records/SqliteConnection.h"
+
+#include "records/DatabaseError.h"
+
+#include <sqlite3.h>
+
+namespace qc {
+
+class SqliteConnection::Statement
+{
+public:
+    Statement(const SqliteConnection& owner, const QString& sql) : m_owner(owner)
+    {
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(owner.m_db, text.constData(), int(text.size()), &m_stmt, nullptr) !=
+            SQLITE_OK)
+            owner.fail();
+        if (!m_stmt)
+            throw DatabaseError(QStringLiteral("Comando SQL vazio."));
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void bind(const QVariantList& params)
+    {
+        if (params.size() != sqlite3_bind_parameter_count(m_stmt))
+            throw DatabaseError(QStringLiteral("O comando espera %1 parâmetros, recebeu %2.")
+                                    .arg(sqlite3_bind_parameter_count(m_stmt))
+                                    .arg(params.size()));
+        for (int i = 0; i < params.size(); ++i) {
+            const QVariant& v = params.at(i);
+            int rc;
+            if (isNull(v)) {
+                rc = sqlite3_bind_null(m_stmt, i + 1);
+            } else if (v.typeId() == QMetaType::QByteArray) {
+                const QByteArray bytes = v.toByteArray();
+                rc = sqlite3_bind_blob64(m_stmt, i + 1, bytes.isNull() ? "" : bytes.constData(),
+                                         sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+            } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                       v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
+                rc = sqlite3_bind_int64(m_stmt, i + 1, v.toLongLong());
+            } else if (v.typeId() == QMetaType::Double) {
+                rc = sqlite3_bind_double(m_stmt, i + 1, v.toDouble());
+            } else {
+                const QByteArray text = v.toString().toUtf8();
+                rc =
+                    sqlite3_bind_text64(m_stmt, i + 1, text.constData(),
+                                        sqlite3_uint64(text.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+            }
+            if (rc != SQLITE_OK)
+                m_owner.fail();
+        }
+    }
+
+    bool step()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        m_owner.fail();
+    }
+
+    sqlite3_stmt* handle() const { return m_stmt; }
+
+private:
+    const SqliteConnection& m_owner;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+SqliteConnection::SqliteConnection(const QString& path, bool create) : m_path(path)
+{
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &m_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text =
+            m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw DatabaseError(text + QStringLiteral(" (") + path + QLatin1Char(')'));
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_extended_result_codes(m_db, 1);
+}
+
+SqliteConnection::~SqliteConnection()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void SqliteConnection::fail() const
+{
+    throw DatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+ResultTable SqliteConnection::query(const QString& sql, const QVariantList& params)
+{
+    Statement st(*this, sql);
+    st.bind(params);
+    ResultTable table;
+    const int count = sqlite3_column_count(st.handle());
+    for (int c = 0; c < count; ++c)
+        table.columns.append(QString::fromUtf8(sqlite3_column_name(st.handle(), c)));
+    while (st.step()) {
+        QVector<QVariant> row(count);
+        for (int c = 0; c < count; ++c) {
+            sqlite3_stmt* h = st.handle();
+            switch (sqlite3_column_type(h, c)) {
+            case SQLITE_INTEGER:
+                row[c] = qint64(sqlite3_column_int64(h, c));
+                break;
+            case SQLITE_FLOAT:
+                row[c] = sqlite3_column_double(h, c);
+                break;
+            case SQLITE_TEXT:
+                row[c] = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(h, c)),
+                                           sqlite3_column_bytes(h, c));
+                break;
+            case SQLITE_BLOB: {
+                const void* data = sqlite3_column_blob(h, c);
+                const int size = sqlite3_column_bytes(h, c);
+                // An empty blob is a value, not NULL: keep it a non-null empty array.
+                row[c] =
+                    size ? QByteArray(static_cast<const char*>(data), size) : QByteArray("", 0);
+                break;
+            }
+            default:
+                row[c] = QVariant();
+            }
+        }
+        table.rows.append(row);
+    }
+    return table;
+}
+
+qint64 SqliteConnection::execute(const QString& sql, const QVariantList& params)
+{
+    Statement st(*this, sql);
+    st.bind(params);
+    while (st.step()) {
+    }
+    return sqlite3_changes64(m_db);
+}
+
+void SqliteConnection::begin()
+{
+    execute(QStringLiteral("BEGIN"), {});
+}
+
+void SqliteConnection::commit()
+{
+    execute(QStringLiteral("COMMIT"), {});
+}
+
+void SqliteConnection::rollback()
+{
+    execute(QStringLiteral("ROLLBACK"), {});
+}
+
+bool SqliteConnection::inTransaction() const
+{
+    return sqlite3_get_autocommit(m_db) == 0;
+}
+
+qint64 SqliteConnection::updateFirstRow(const QString& table, const QVector<ColumnValue>& sets,
+                                        const QVector<ColumnValue>& keys)
+{
+    checkIdentifier(table);
+    QString where;
+    QVariantList keyValues;
+    for (const ColumnValue& key : keys) {
+        checkIdentifier(key.column);
+        where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+        if (isNull(key.value)) {
+            where += key.column + QStringLiteral(" IS NULL");
+        } else {
+            where += key.column + QStringLiteral(" = ?");
+            keyValues.append(key.value);
+        }
+    }
+
+    // A savepoint makes the update and its blob writes one step, inside or outside the
+    // caller's transaction.
+    execute(QStringLiteral("SAVEPOINT qc_update_row"), {});
+    try {
+        const ResultTable found =
+            query(QStringLiteral("SELECT rowid FROM ") + table + where + QStringLiteral(" LIMIT 1"),
+                  keyValues);
+        if (found.rows.isEmpty()) {
+            execute(QStringLiteral("RELEASE qc_update_row"), {});
+            return 0;
+        }
+        const qint64 rowid = found.rows.first().first().toLongLong();
+
+        QString assignments;
+        QVariantList values;
+        for (const ColumnValue& set : sets) {
+            checkIdentifier(set.column);
+            if (!assignments.isEmpty())
+                assignments += QStringLiteral(", ");
+            if (isNull(set.value)) {
+                assignments += set.column + QStringLiteral(" = NULL");
+            } else if (set.value.typeId() == QMetaType::QByteArray) {
+                assignments += set.column + QStringLiteral(" = zeroblob(?)");
+                values.append(qint64(set.value.toByteArray().size()));
+            } else {
+                assignments += set.column + QStringLiteral(" = ?");
+                values.append(set.value);
+            }
+        }
+        values.append(rowid);
+        const qint64 changed = execute(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                                           assignments + QStringLiteral(" WHERE rowid = ?"),
+                                       values);
+
+        for (const ColumnValue& set : sets) {
+            if (isNull(set.value) || set.value.typeId() != QMetaType::QByteArray)
+                continue;
+            const QByteArray bytes = set.value.toByteArray();
+            if (bytes.isEmpty())
+                continue;
+            sqlite3_blob* blob = nullptr;
+            if (sqlite3_blob_open(m_db, "main", table.toUtf8().constData(),
+                                  set.column.toUtf8().constData(), rowid, 1, &blob) != SQLITE_OK) {
+                sqlite3_blob_close(blob);
+                fail();
+            }
+            for (qsizetype offset = 0; offset < bytes.size(); offset += ChunkSize) {
+                const int n = int(qMin(ChunkSize, bytes.size() - offset));
+                if (sqlite3_blob_write(blob, bytes.constData() + offset, n, int(offset)) !=
+                    SQLITE_OK) {
+                    const QString text = QString::fromUtf8(sqlite3_errmsg(m_db));
+                    sqlite3_blob_close(blob);
+                    throw DatabaseError(text);
+                }
+            }
+            if (sqlite3_blob_close(blob) != SQLITE_OK)
+                fail();
+        }
+        execute(QStringLiteral("RELEASE qc_update_row"), {});
+        return changed;
+    } catch (...) {
+        try {
+            execute(QStringLiteral("ROLLBACK TO qc_update_row"), {});
+            execute(QStringLiteral("RELEASE qc_update_row"), {});
+        } catch (const DatabaseError&) {
+            // The first failure is the one worth reporting.
+        }
+        throw;
+    }
+}
+
+QString SqliteConnection::maskedTarget() const
+{
+    return QStringLiteral("sqlite:") + m_path;
+}
+
+} // namespace qc

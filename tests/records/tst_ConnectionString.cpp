@@ -1,0 +1,224 @@
+// The classic connection string and what each engine is handed instead.
+
+#include "MemorySettings.h"
+#include "common/RecordingDesktop.h"
+#include "records/Connection.h"
+#include "records/ConnectionString.h"
+#include "records/DatabaseError.h"
+#include "records/Module1.h"
+#include "records/OdbcConnection.h"
+
+#include <QtTest>
+
+using qc::ConnectionString;
+using qc::ConnectionTarget;
+
+class TestConnectionString : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void classicTextIsPlainConcatenation_data()
+    {
+        QTest::addColumn<QStringList>("settings"); // user, password, database, server
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("all set")
+            << QStringList{QStringLiteral("sa"), QStringLiteral("s3nha"), QStringLiteral("escola"),
+                           QStringLiteral("SRV01\\SQLEXPRESS")}
+            << QStringLiteral(
+                   "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;"
+                   "Password=s3nha;Initial Catalog=escola;Data Source=SRV01\\SQLEXPRESS");
+        QTest::newRow("only the server")
+            << QStringList{QString(), QString(), QString(), QStringLiteral("db.local")}
+            << QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;"
+                              "Password=;Initial Catalog=;Data Source=db.local");
+        QTest::newRow("nothing escaped")
+            << QStringList{QStringLiteral(" u "), QStringLiteral("a;b=c"), QStringLiteral("d b"),
+                           QStringLiteral("  ")}
+            << QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID= u ;"
+                              "Password=a;b=c;Initial Catalog=d b;Data Source=  ");
+    }
+    void classicTextIsPlainConcatenation()
+    {
+        QFETCH(QStringList, settings);
+        QFETCH(QString, expected);
+        QCOMPARE(ConnectionString::build(settings[0], settings[1], settings[2], settings[3]),
+                 expected);
+    }
+
+    void engineStrings_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("driver"); // the SQL Server driver installed
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("odbc");
+        QTest::addColumn<QString>("masked");
+        const QString odd = QStringLiteral("p;w{x}=;Data Source=evil");
+        QTest::newRow("postgresql, default port")
+            << QStringLiteral("postgresql://db.escola") << QString() << QStringLiteral("pw")
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=db.escola;PORT=5432;"
+                              "DATABASE=escola;UID=op;PWD={pw};ByteaAsLongVarBinary=1;")
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=db.escola;PORT=5432;"
+                              "DATABASE=escola;UID=op;PWD=***;ByteaAsLongVarBinary=1;");
+        QTest::newRow("postgresql, port, odd password")
+            << QStringLiteral("postgresql://127.0.0.1:6543") << QString() << odd
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=6543;"
+                              "DATABASE=escola;UID=op;PWD={p;w{x}}=;Data Source=evil};"
+                              "ByteaAsLongVarBinary=1;")
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=6543;"
+                              "DATABASE=escola;UID=op;PWD=***;ByteaAsLongVarBinary=1;");
+        QTest::newRow("freetds, host")
+            << QStringLiteral("SRV01") << QStringLiteral("FreeTDS") << QStringLiteral("pw")
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={SRV01};PORT={1433};DATABASE={escola};"
+                              "UID={op};PWD={pw};TDS_Version={7.4};ClientCharset={UTF-8};")
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={SRV01};PORT={1433};DATABASE={escola};"
+                              "UID={op};PWD=***;TDS_Version={7.4};ClientCharset={UTF-8};");
+        QTest::newRow("freetds, host and port")
+            << QStringLiteral("10.0.0.5,14330") << QStringLiteral("FreeTDS") << odd
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={14330};DATABASE={escola};"
+                              "UID={op};PWD={p;w{x}}=;Data Source=evil};TDS_Version={7.4};"
+                              "ClientCharset={UTF-8};")
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={14330};DATABASE={escola};"
+                              "UID={op};PWD=***;TDS_Version={7.4};ClientCharset={UTF-8};");
+        QTest::newRow("freetds, named instance")
+            << QStringLiteral("SRV01\\SQLEXPRESS") << QStringLiteral("FreeTDS")
+            << QStringLiteral("pw")
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={SRV01\\SQLEXPRESS};DATABASE={escola};"
+                              "UID={op};PWD={pw};TDS_Version={7.4};ClientCharset={UTF-8};")
+            << QStringLiteral("DRIVER={FreeTDS};SERVER={SRV01\\SQLEXPRESS};DATABASE={escola};"
+                              "UID={op};PWD=***;TDS_Version={7.4};ClientCharset={UTF-8};");
+        QTest::newRow("microsoft driver")
+            << QStringLiteral("SRV01,1433") << QStringLiteral("ODBC Driver 18 for SQL Server")
+            << QStringLiteral("pw")
+            << QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={SRV01,1433};"
+                              "DATABASE={escola};UID={op};PWD={pw};TrustServerCertificate={yes};")
+            << QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={SRV01,1433};"
+                              "DATABASE={escola};UID={op};PWD=***;TrustServerCertificate={yes};");
+    }
+    void engineStrings()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, driver);
+        QFETCH(QString, password);
+        QFETCH(QString, odbc);
+        QFETCH(QString, masked);
+        const QString user = QStringLiteral("op");
+        const QString classic =
+            ConnectionString::build(user, password, QStringLiteral("escola"), server);
+        const ConnectionString::Parts parts = ConnectionString::parse(classic, user, password);
+        QCOMPARE(parts.database, QStringLiteral("escola"));
+        QCOMPARE(parts.server, server);
+        const ConnectionTarget target = ConnectionString::translate(parts, user, password, driver);
+        QCOMPARE(target.odbcString, odbc);
+        QCOMPARE(ConnectionString::masked(target), masked);
+        QCOMPARE(target.freeTds, driver == QLatin1String("FreeTDS"));
+    }
+
+    void sqliteSettingIgnoresTheRest()
+    {
+        const ConnectionTarget target = ConnectionString::translate(
+            ConnectionString::parse(
+                ConnectionString::build(QStringLiteral("u"), QStringLiteral("p"),
+                                        QStringLiteral("d"), QStringLiteral("sqlite:/tmp/a b.db")),
+                QStringLiteral("u"), QStringLiteral("p")),
+            QStringLiteral("u"), QStringLiteral("p"), QString());
+        QCOMPARE(target.engine, ConnectionTarget::Engine::Sqlite);
+        QCOMPARE(target.sqlitePath, QStringLiteral("/tmp/a b.db"));
+    }
+
+    void missingSqlServerDriverNamesWhatToInstall()
+    {
+        try {
+            ConnectionString::translate({QStringLiteral("escola"), QStringLiteral("SRV01")},
+                                        QStringLiteral("sa"), QStringLiteral("x"), QString());
+            QFAIL("a SQL Server setting without a driver must fail");
+        } catch (const qc::DatabaseError& error) {
+            QVERIFY2(
+                error.description().contains(QLatin1String("tdsodbc")) &&
+                    error.description().contains(QLatin1String("ODBC Driver 18 for SQL Server")),
+                qPrintable(error.description()));
+        }
+    }
+
+    void postgresqlRefusesSeparatorsOutsideThePassword_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("database") << QStringLiteral("postgresql://h") << QStringLiteral("e;UID=x")
+                                  << QStringLiteral("op");
+        QTest::newRow("user") << QStringLiteral("postgresql://h") << QStringLiteral("e")
+                              << QStringLiteral("{op}");
+        QTest::newRow("host") << QStringLiteral("postgresql://h=1") << QStringLiteral("e")
+                              << QStringLiteral("op");
+    }
+    void postgresqlRefusesSeparatorsOutsideThePassword()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, database);
+        QFETCH(QString, user);
+        QVERIFY_THROWS_EXCEPTION(
+            qc::DatabaseError,
+            ConnectionString::translate({database, server}, user, QStringLiteral("pw"), QString()));
+    }
+
+    void mismatchedUserIsRefused()
+    {
+        QVERIFY_THROWS_EXCEPTION(
+            qc::DatabaseError,
+            ConnectionString::parse(
+                ConnectionString::build(QStringLiteral("a"), QStringLiteral("p"),
+                                        QStringLiteral("d"), QStringLiteral("s")),
+                QStringLiteral("b"), QStringLiteral("p")));
+    }
+
+    void freeTdsIsTheInstalledSqlServerDriver()
+    {
+        // Debian ships FreeTDS only; Microsoft's driver would be preferred when present.
+        QCOMPARE(qc::OdbcConnection::sqlServerDriver(), QStringLiteral("FreeTDS"));
+    }
+
+    void closedSqlServerPortIsReportedToTheOperator()
+    {
+        RecordingDesktop desktop;
+        MemorySettings settings;
+        settings.values = {{QStringLiteral("srv"), QStringLiteral("127.0.0.1,1")},
+                           {QStringLiteral("db"), QStringLiteral("escola")},
+                           {QStringLiteral("us"), QStringLiteral("sa")},
+                           {QStringLiteral("pw"), QStringLiteral("x;y")}};
+        qc::Module1 module(desktop, settings);
+        QVERIFY(!module.AbrirConexao());
+        QCOMPARE(desktop.boxes.size(), 1);
+        const QString text = desktop.boxes.first().text;
+        QVERIFY2(
+            text.startsWith(QLatin1String("Erro ao conectar ao Banco de Dados. Erro:[FreeTDS]")),
+            qPrintable(text));
+        QVERIFY2(text.contains(QLatin1String("Unable to connect")), qPrintable(text));
+        QCOMPARE(desktop.boxes.first().icon, qc::Desktop::Icon::Critical);
+        QCOMPARE(desktop.boxes.first().title, QStringLiteral("QuveloCap"));
+        QVERIFY(!module.cnBanco()->isOpen());
+        QVERIFY(!desktop.waitCursor());
+    }
+
+    void noServerStoredOpensTheDialogWithoutConnecting()
+    {
+        RecordingDesktop desktop;
+        MemorySettings settings;
+        settings.values = {{QStringLiteral("db"), QStringLiteral("escola")}};
+        qc::Module1 module(desktop, settings);
+        int dialogs = 0;
+        module.setShowSettingsDialog([&] {
+            ++dialogs;
+            QVERIFY(!desktop.waitCursor()); // the pointer is back before the dialog shows
+        });
+        QVERIFY(!module.AbrirConexao());
+        QCOMPARE(dialogs, 1);
+        QVERIFY(!module.cnBanco()); // no connection object was even made
+        QVERIFY(desktop.boxes.isEmpty());
+        QCOMPARE(desktop.calls,
+                 (QStringList{QStringLiteral("wait:on"), QStringLiteral("wait:off")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConnectionString)
+#include "tst_ConnectionString.moc"
