@@ -1,14 +1,19 @@
 // QuveloCap: the student identification photo station.
 
 #include "core/AppInfo.h"
+#include "core/Error.h"
+#include "records/DemoDatabase.h"
+#include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
 #include "shell/QtDesktop.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -57,6 +62,27 @@ int main(int argc, char* argv[])
     services.desktop = &desktop;
     services.appFolder = QApplication::applicationDirPath();
     services.demo = parser.isSet(demo);
+
+    // The demo works on its own SQLite database with its own settings file, so that
+    // trying the station never touches the real settings.
+    qc::QtSettingsStore stationSettings;
+    std::unique_ptr<qc::QtSettingsStore> demoSettings;
+    services.settings = &stationSettings;
+    if (services.demo) {
+        const QString database = qc::DemoDatabase::defaultPath();
+        try {
+            qc::DemoDatabase::ensure(database);
+        } catch (const qc::Error& error) {
+            std::fprintf(stderr, "quvelocap: demo database %s: %s\n", qPrintable(database),
+                         qPrintable(error.description()));
+            return 1;
+        }
+        demoSettings = std::make_unique<qc::QtSettingsStore>(
+            QFileInfo(database).absolutePath() + QStringLiteral("/demo-settings.conf"));
+        if (demoSettings->value(QStringLiteral("srv")).isEmpty())
+            demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        services.settings = demoSettings.get();
+    }
 
     qc::FrmImageCapture window(services);
     window.Form_Load();

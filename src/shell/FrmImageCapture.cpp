@@ -8,8 +8,13 @@
 #include "imaging/ImageControl.h"
 #include "imaging/JpegExport.h"
 #include "imaging/PictureBox.h"
+#include "records/Module1.h"
+#include "records/UnitList.h"
+#include "settings/FrmConfig.h"
+#include "settings/QtSettingsStore.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
@@ -65,6 +70,14 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
 
     connectHandlers();
     m_services.desktop->setMainWindow(this);
+
+    // Without a store of its own the window uses the station's settings file.
+    if (!m_services.settings) {
+        m_ownSettings = std::make_unique<QtSettingsStore>();
+        m_services.settings = m_ownSettings.get();
+    }
+    m_module1 = std::make_unique<Module1>(*m_services.desktop, *m_services.settings);
+    m_module1->setShowSettingsDialog([this] { showSettingsDialog(); });
 }
 
 FrmImageCapture::~FrmImageCapture()
@@ -158,6 +171,7 @@ void FrmImageCapture::Form_Load()
     MontarListaDispositivos();
 
     CaminhoApp = m_services.appFolder + QLatin1Char('/');
+    m_module1->setCaminhoApp(CaminhoApp);
 
     if (ui->lstDevices->count() > 0) {
         ui->lstDevices->setCurrentRow(0);
@@ -225,15 +239,9 @@ void FrmImageCapture::mnuConfig_Click()
 
 void FrmImageCapture::showSettingsDialog()
 {
-    if (!m_settingsDialog) {
-        m_settingsDialog = new QDialog(this);
-        m_settingsDialog->setObjectName(QStringLiteral("frmConfig"));
-        m_settingsDialog->setWindowTitle(QStringLiteral("Configurações"));
-        m_settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    m_settingsDialog->show();
-    m_settingsDialog->raise();
-    m_settingsDialog->activateWindow();
+    if (!m_settingsDialog)
+        m_settingsDialog = new FrmConfig(*m_module1, [this] { MontarComboUnidade(); }, this);
+    m_settingsDialog->showModeless();
 }
 
 QDialog* FrmImageCapture::settingsDialog() const
@@ -276,13 +284,29 @@ void FrmImageCapture::cmdSave_Click()
 
 bool FrmImageCapture::AbrirConexao()
 {
-    // No database layer is connected yet: the station behaves as on a first start
-    // with no server stored.
-    showSettingsDialog();
-    return false;
+    return m_module1->AbrirConexao();
 }
 
-void FrmImageCapture::MontarComboUnidade() {}
+void FrmImageCapture::MontarComboUnidade()
+{
+    // The entry's text is what the operator sees; the whole unit code rides along as
+    // the entry's data, so a four-character code is never cut to three.
+    class ComboList : public UnitListView
+    {
+    public:
+        explicit ComboList(QComboBox* combo) : m_combo(combo) {}
+        void clear() override { m_combo->clear(); }
+        void addEntry(const QString& text, const QString& code) override
+        {
+            m_combo->addItem(text, code);
+        }
+        void selectFirst() override { m_combo->setCurrentIndex(0); }
+
+    private:
+        QComboBox* m_combo;
+    } list(ui->cmbUnidade);
+    UnitList::MontarComboUnidade(m_module1->cnBanco(), list);
+}
 
 void FrmImageCapture::cmdVerFoto_Click() {}
 

@@ -15,7 +15,10 @@ class QDialog;
 namespace qc {
 
 class CropZoom;
+class FrmConfig;
 class JpegExport;
+class Module1;
+class SettingsStore;
 
 // The capture window. It lays out the design's controls and connects each user event
 // to its handler; the handlers and their state live in the subsystems' classes that
@@ -50,6 +53,8 @@ public:
     QDialog* settingsDialog() const;
 
     CropZoom& cropZoom() const { return *m_cropZoom; }
+    // The shared connection cnBanco and the procedures on it.
+    Module1& module1() const { return *m_module1; }
 
 public slots:
     void cmdStart_Click();
@@ -75,7 +80,9 @@ private:
     StationServices m_services;
     std::unique_ptr<CropZoom> m_cropZoom;
     std::unique_ptr<JpegExport> m_jpegExport;
-    QPointer<QDialog> m_settingsDialog;
+    QPointer<FrmConfig> m_settingsDialog;
+    std::unique_ptr<SettingsStore> m_ownSettings;
+    std::unique_ptr<Module1> m_module1;
     bool m_unloading = false;
     bool m_centred = false;
 };
