@@ -466,6 +466,16 @@ private slots:
         QVERIFY(!control().isHoldingClick());
     }
 
+    void hidingForgetsAHeldClick()
+    {
+        Recorder recorder(control());
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(40, 50));
+        QVERIFY(control().isHoldingClick());
+        control().hide();
+        QVERIFY(!control().isHoldingClick()); // so nothing can be reported later
+        QCOMPARE(recorder.events, QStringList());
+    }
+
     void furtherButtonIsReportedAtOnce_data()
     {
         QTest::addColumn<QPoint>("secondPressAt");
