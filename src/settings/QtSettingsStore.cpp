@@ -14,8 +14,7 @@ namespace {
 std::unique_ptr<QSettings> open(const QString& file)
 {
     if (file.isEmpty())
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           applicationName(), applicationName());
+        return std::make_unique<QSettings>(applicationName(), applicationName());
     return std::make_unique<QSettings>(file, QSettings::IniFormat);
 }
 
