@@ -46,6 +46,42 @@ const libv4l_dev_ops standaloneOps = {
     nullptr, nullptr, nullptr,         nullptr,        nullptr,         nullptr,
 };
 
+// Line length of a tightly packed frame; 0 for compressed formats, which have none.
+std::uint32_t packedBytesPerLine(std::uint32_t format, int width)
+{
+    switch (format) {
+    case V4L2_PIX_FMT_YUYV:
+    case V4L2_PIX_FMT_YVYU:
+    case V4L2_PIX_FMT_UYVY:
+    case V4L2_PIX_FMT_VYUY:
+    case V4L2_PIX_FMT_RGB565:
+    case V4L2_PIX_FMT_RGB555:
+        return width * 2;
+    case V4L2_PIX_FMT_RGB24:
+    case V4L2_PIX_FMT_BGR24:
+        return width * 3;
+    case V4L2_PIX_FMT_RGB32:
+    case V4L2_PIX_FMT_BGR32:
+    case V4L2_PIX_FMT_XRGB32:
+    case V4L2_PIX_FMT_XBGR32:
+    case V4L2_PIX_FMT_ARGB32:
+    case V4L2_PIX_FMT_ABGR32:
+        return width * 4;
+    case V4L2_PIX_FMT_YUV420:
+    case V4L2_PIX_FMT_YVU420:
+    case V4L2_PIX_FMT_NV12:
+    case V4L2_PIX_FMT_NV21:
+    case V4L2_PIX_FMT_GREY:
+    case V4L2_PIX_FMT_SBGGR8:
+    case V4L2_PIX_FMT_SGBRG8:
+    case V4L2_PIX_FMT_SGRBG8:
+    case V4L2_PIX_FMT_SRGGB8:
+        return width;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 FrameConverter::FrameConverter()
@@ -79,7 +115,8 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
     src.fmt.pix.height = height;
     src.fmt.pix.pixelformat = pixelFormat;
     src.fmt.pix.field = V4L2_FIELD_NONE;
-    src.fmt.pix.bytesperline = bytesPerLine;
+    // libv4lconvert steps through raw frames by the line length it is given.
+    src.fmt.pix.bytesperline = bytesPerLine ? bytesPerLine : packedBytesPerLine(pixelFormat, width);
     src.fmt.pix.sizeimage = static_cast<std::uint32_t>(size);
 
     v4l2_format dst = src;

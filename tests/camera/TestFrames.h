@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+
+// A 640 x 480 picture with smooth gradients and a few flat patches, the kind of
+// content a lossy camera format keeps well, so converted frames can be compared with it.
+inline QImage referencePicture()
+{
+    QImage image(640, 480, QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(x * 255 / 639, y * 255 / 479, 255 - (x + y) * 255 / 1118));
+    QPainter p(&image);
+    p.fillRect(40, 40, 160, 120, QColor(200, 30, 40));
+    p.fillRect(440, 300, 160, 120, QColor(30, 180, 60));
+    return image;
+}
+
+// YUYV (4:2:2) as libv4lconvert reads it: full-range BT.601.
+inline QByteArray toYuyv(const QImage& source)
+{
+    const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
+    QByteArray out;
+    out.resize(rgb.width() * rgb.height() * 2);
+    auto* d = reinterpret_cast<unsigned char*>(out.data());
+    auto clamp = [](double v) {
+        return static_cast<unsigned char>(std::clamp(v + 0.5, 0.0, 255.0));
+    };
+    for (int y = 0; y < rgb.height(); ++y) {
+        for (int x = 0; x < rgb.width(); x += 2) {
+            const QRgb a = rgb.pixel(x, y), b = rgb.pixel(x + 1, y);
+            auto luma = [](QRgb c) {
+                return 0.299 * qRed(c) + 0.587 * qGreen(c) + 0.114 * qBlue(c);
+            };
+            const double r = (qRed(a) + qRed(b)) / 2.0, g = (qGreen(a) + qGreen(b)) / 2.0,
+                         bl = (qBlue(a) + qBlue(b)) / 2.0;
+            const double yy = 0.299 * r + 0.587 * g + 0.114 * bl;
+            *d++ = clamp(luma(a));
+            *d++ = clamp(128 + 0.564 * (bl - yy));
+            *d++ = clamp(luma(b));
+            *d++ = clamp(128 + 0.713 * (r - yy));
+        }
+    }
+    return out;
+}

@@ -1,0 +1,132 @@
+// Frame conversion to RGB on frames made here: MJPEG as webcams send it (vivid in the
+// VM test has no MJPEG) and YUYV, plus frames that cannot be converted.
+
+#include "JpegEncoder.h"
+#include "TestFrames.h"
+
+#include "camera/FrameConverter.h"
+
+#include <QTest>
+
+#include <linux/videodev2.h>
+
+#include <cmath>
+
+namespace {
+
+double meanAbsDifference(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+} // namespace
+
+class TestFrameConverter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void convertsCameraFramesToRgb_data();
+    void convertsCameraFramesToRgb();
+    void refusesFramesItCannotConvert_data();
+    void refusesFramesItCannotConvert();
+    void keepsWorkingAfterABadFrame();
+};
+
+void TestFrameConverter::convertsCameraFramesToRgb_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<double>("tolerance");
+
+    const QImage picture = referencePicture();
+    QTest::newRow("MJPEG 4:2:2") << quint32(V4L2_PIX_FMT_MJPEG)
+                                 << encodeMjpegFrame(picture, 90, 2, 1, true) << 4.0;
+    QTest::newRow("MJPEG 4:2:0") << quint32(V4L2_PIX_FMT_MJPEG)
+                                 << encodeMjpegFrame(picture, 90, 2, 2, true) << 4.0;
+    QTest::newRow("MJPEG without Huffman tables")
+        << quint32(V4L2_PIX_FMT_MJPEG) << encodeMjpegFrame(picture, 90, 2, 1, false) << 4.0;
+    QTest::newRow("JPEG 4:4:4") << quint32(V4L2_PIX_FMT_JPEG)
+                                << encodeMjpegFrame(picture, 95, 1, 1, true) << 4.0;
+    QTest::newRow("YUYV") << quint32(V4L2_PIX_FMT_YUYV) << toYuyv(picture) << 6.0;
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    QTest::newRow("RGB24") << quint32(V4L2_PIX_FMT_RGB24)
+                           << QByteArray(reinterpret_cast<const char*>(rgb.constBits()),
+                                         int(rgb.sizeInBytes()))
+                           << 0.0;
+}
+
+void TestFrameConverter::convertsCameraFramesToRgb()
+{
+    QFETCH(quint32, format);
+    QFETCH(QByteArray, data);
+    QFETCH(double, tolerance);
+
+    qc::FrameConverter converter;
+    QVERIFY(converter.isValid());
+    const QImage image = converter.toRgb(format, 640, 480, 0,
+                                         reinterpret_cast<const unsigned char*>(data.constData()),
+                                         std::size_t(data.size()));
+    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
+    QCOMPARE(image.size(), QSize(640, 480));
+    const double diff = meanAbsDifference(referencePicture(), image);
+    QVERIFY2(diff <= tolerance, qPrintable(QStringLiteral("mean difference %1").arg(diff)));
+    // The flat patches keep their colour: channels are in the right order.
+    const QRgb red = image.pixel(120, 100), green = image.pixel(520, 360);
+    QVERIFY2(qRed(red) > 150 && qGreen(red) < 80 && qBlue(red) < 80,
+             qPrintable(QString::number(red, 16)));
+    QVERIFY2(qGreen(green) > 130 && qRed(green) < 80 && qBlue(green) < 100,
+             qPrintable(QString::number(green, 16)));
+}
+
+void TestFrameConverter::refusesFramesItCannotConvert_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QByteArray>("data");
+
+    const QByteArray jpeg = encodeMjpegFrame(referencePicture(), 90, 2, 1, true);
+    QTest::newRow("MJPEG cut short") << quint32(V4L2_PIX_FMT_MJPEG) << jpeg.left(600);
+    QTest::newRow("MJPEG garbage") << quint32(V4L2_PIX_FMT_MJPEG) << QByteArray(5000, '\x5a');
+    QTest::newRow("YUYV cut short") << quint32(V4L2_PIX_FMT_YUYV) << QByteArray(1000, '\x10');
+    QTest::newRow("unknown format")
+        << quint32(v4l2_fourcc('Q', 'C', 'X', 'X')) << QByteArray(640 * 480 * 4, '\x10');
+    QTest::newRow("empty") << quint32(V4L2_PIX_FMT_YUYV) << QByteArray();
+}
+
+void TestFrameConverter::refusesFramesItCannotConvert()
+{
+    QFETCH(quint32, format);
+    QFETCH(QByteArray, data);
+    qc::FrameConverter converter;
+    const QImage image = converter.toRgb(format, 640, 480, 0,
+                                         reinterpret_cast<const unsigned char*>(data.constData()),
+                                         std::size_t(data.size()));
+    QVERIFY(image.isNull());
+    QVERIFY(!converter.lastError().isEmpty());
+}
+
+void TestFrameConverter::keepsWorkingAfterABadFrame()
+{
+    qc::FrameConverter converter;
+    const QByteArray good = encodeMjpegFrame(referencePicture(), 90, 2, 1, true);
+    const QByteArray bad(4000, '\x5a');
+    auto convert = [&](const QByteArray& d) {
+        return converter.toRgb(V4L2_PIX_FMT_MJPEG, 640, 480, 0,
+                               reinterpret_cast<const unsigned char*>(d.constData()),
+                               std::size_t(d.size()));
+    };
+    QVERIFY(convert(bad).isNull());
+    const QImage image = convert(good);
+    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
+    QVERIFY(converter.lastError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestFrameConverter)
+#include "tst_FrameConverter.moc"
