@@ -1,5 +1,6 @@
 // QuveloCap: the student identification photo station.
 
+#include "camera/QtCaptureLibrary.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
 #include "records/DemoDatabase.h"
@@ -83,6 +84,10 @@ int main(int argc, char* argv[])
             demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
         services.settings = demoSettings.get();
     }
+
+    // Webcams through V4L2; the demo lists the built-in test pattern first.
+    const auto capture = qc::QtCaptureLibrary::forStation(desktop, services.demo);
+    services.capture = capture.get();
 
     qc::FrmImageCapture window(services);
     window.Form_Load();

@@ -2,6 +2,8 @@
 
 #include "ui_frmImageCapture.h"
 
+#include "camera/CameraController.h"
+#include "camera/QtCaptureLibrary.h"
 #include "core/Desktop.h"
 #include "core/DesignFonts.h"
 #include "imaging/CropZoom.h"
@@ -67,6 +69,17 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
     m_cropZoom = std::make_unique<CropZoom>(
         CropZoomControls{ui->ImagXpress1, ui->ImagXpress2, ui->cmbZoom}, *m_services.desktop);
     m_jpegExport = std::make_unique<JpegExport>(ui->ImagXpress2, *m_services.desktop);
+
+    // Without a capture library of its own the window sees no capture driver.
+    if (!m_services.capture) {
+        m_ownCapture = std::make_unique<QtCaptureLibrary>(*m_services.desktop);
+        m_services.capture = m_ownCapture.get();
+    }
+    m_camera = std::make_unique<CameraController>(
+        CameraControls{this, ui->cmdStart, ui->cmdStop, ui->cmdSave, ui->Command2, ui->lstDevices,
+                       ui->picCapture, ui->ImagXpress1},
+        *m_services.capture, *m_services.desktop);
+    m_camera->setClearDragFlag([crop = m_cropZoom.get()] { crop->Arrastando = false; });
 
     connectHandlers();
     m_services.desktop->setMainWindow(this);
@@ -263,21 +276,32 @@ void FrmImageCapture::cmdSalvar_Click()
 
 void FrmImageCapture::MontarListaDispositivos()
 {
-    // No capture library is connected yet: the window starts as on a machine
-    // without capture drivers.
+    m_camera->MontarListaDispositivos();
 }
 
-void FrmImageCapture::PararPreview() {}
+void FrmImageCapture::PararPreview()
+{
+    m_camera->PararPreview();
+}
 
-void FrmImageCapture::cmdStart_Click() {}
+void FrmImageCapture::cmdStart_Click()
+{
+    m_camera->cmdStart_Click();
+}
 
-void FrmImageCapture::cmdStop_Click() {}
+void FrmImageCapture::cmdStop_Click()
+{
+    m_camera->cmdStop_Click();
+}
 
-void FrmImageCapture::Command2_Click() {}
+void FrmImageCapture::Command2_Click()
+{
+    m_camera->Command2_Click();
+}
 
 void FrmImageCapture::cmdSave_Click()
 {
-    m_cropZoom->Arrastando = false;
+    m_camera->cmdSave_Click();
 }
 
 // --- Database ---------------------------------------------------------------------

@@ -14,6 +14,8 @@ class QDialog;
 
 namespace qc {
 
+class CameraController;
+class CaptureLibrary;
 class CropZoom;
 class FrmConfig;
 class JpegExport;
@@ -53,6 +55,7 @@ public:
     QDialog* settingsDialog() const;
 
     CropZoom& cropZoom() const { return *m_cropZoom; }
+    CameraController& camera() const { return *m_camera; }
     // The shared connection cnBanco and the procedures on it.
     Module1& module1() const { return *m_module1; }
 
@@ -80,6 +83,8 @@ private:
     StationServices m_services;
     std::unique_ptr<CropZoom> m_cropZoom;
     std::unique_ptr<JpegExport> m_jpegExport;
+    std::unique_ptr<CaptureLibrary> m_ownCapture;
+    std::unique_ptr<CameraController> m_camera;
     QPointer<FrmConfig> m_settingsDialog;
     std::unique_ptr<SettingsStore> m_ownSettings;
     std::unique_ptr<Module1> m_module1;

@@ -4,6 +4,7 @@
 
 namespace qc {
 
+class CaptureLibrary;
 class Desktop;
 class SettingsStore;
 
@@ -13,6 +14,7 @@ struct StationServices
 {
     Desktop* desktop = nullptr;
     SettingsStore* settings = nullptr;
+    CaptureLibrary* capture = nullptr; // none: the window sees no capture driver
     QString appFolder; // the folder that holds the program's executable
     bool demo = false;
 };
