@@ -243,33 +243,53 @@ void V4l2Driver::readFrame()
 {
     if (m_fd < 0)
         return;
-    v4l2_buffer buf{};
-    buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    buf.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(m_fd, VIDIOC_DQBUF, &buf) != 0) {
-        if (errno == EAGAIN)
+    // Take every buffer that is ready and convert only the newest: when the UI thread
+    // was busy, older frames are stale and converting them would only add delay.
+    v4l2_buffer newest{};
+    bool haveNewest = false;
+    for (;;) {
+        v4l2_buffer buf{};
+        buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buf.memory = V4L2_MEMORY_MMAP;
+        if (xioctl(m_fd, VIDIOC_DQBUF, &buf) != 0) {
+            if (errno == EAGAIN)
+                break;
+            endStream(QStringLiteral("%1: VIDIOC_DQBUF: %2")
+                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
             return;
-        endStream(QStringLiteral("%1: VIDIOC_DQBUF: %2")
-                      .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
-        return;
+        }
+        if (haveNewest && xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
+            endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
+                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
+            return;
+        }
+        newest = buf;
+        haveNewest = true;
     }
-    if (buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0) {
+    if (!haveNewest)
+        return;
+
+    bool converted = false;
+    if (newest.index < m_buffers.size() && !(newest.flags & V4L2_BUF_FLAG_ERROR) &&
+        newest.bytesused > 0) {
         // A damaged frame (a torn MJPEG picture, say) is skipped; the stream goes on.
+        const Buffer& b = m_buffers[newest.index];
         QImage image =
             m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
-                               static_cast<const unsigned char*>(m_buffers[buf.index].start),
-                               std::min<std::size_t>(buf.bytesused, m_buffers[buf.index].length));
+                               static_cast<const unsigned char*>(b.start),
+                               std::min<std::size_t>(newest.bytesused, b.length));
         if (!image.isNull()) {
             m_frame = std::move(image);
             ++m_frameCount;
+            converted = true;
         }
     }
-    if (xioctl(m_fd, VIDIOC_QBUF, &buf) != 0) {
+    if (xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
         endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
                       .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
-    if (!m_frame.isNull())
+    if (converted)
         emit frameArrived();
 }
 

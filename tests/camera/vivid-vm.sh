@@ -99,7 +99,7 @@ for f in "${order[@]}"; do
     i=$((i + 1))
 done
 cp "$test_program" "$root/test/program"
-for lib in $(ldd "$test_program" | awk '/=> \// {print $3} /^\s*\/.*ld-linux/ {print $1}'); do
+for lib in $(ldd "$test_program" | awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\/.*ld-linux/ {print $1}'); do
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
 done
