@@ -1,0 +1,56 @@
+#pragma once
+
+#include "records/PhotoRecords.h"
+
+#include <QString>
+#include <QVariant>
+
+namespace qc {
+
+class Module1;
+
+// What the photo buttons need of the capture window's controls, which this layer cannot
+// name: the enrolment number, the chosen unit, the status line and the photo control.
+class PhotoPanelView : public PictureHolder
+{
+public:
+    // txtMatricula's text exactly as typed.
+    virtual QString matricula() const = 0;
+    // cmbUnidade's current text, and the unit code kept with the chosen entry (invalid
+    // when the entry keeps none).
+    virtual QString unitEntryText() const = 0;
+    virtual QVariant unitEntryCode() const = 0;
+    virtual void setMensagem(const QString& text) = 0;
+    // The photo control writes its image to path as a JPEG file; throws Error when it
+    // cannot (no image, a folder that refuses the file).
+    virtual void saveAsJpeg(const QString& path) = 0;
+};
+
+// "&Salvar Foto" and "&Ver Foto": the student's photo between the photo control and the
+// student's row, through the work file.
+class PhotoPanel
+{
+public:
+    static const QString Tabela;
+    static const QString CampoFoto;
+    static const QString CampoChave;
+
+    PhotoPanel(PhotoPanelView& view, Module1& module);
+
+    void Command1_Click();
+    void cmdVerFoto_Click();
+
+    // The unit code of the chosen entry, whole.
+    QString unidade() const;
+
+    PhotoRecords& records() { return m_records; }
+
+private:
+    bool matriculaMissing() const;
+
+    PhotoPanelView& m_view;
+    Module1& m_module;
+    PhotoRecords m_records;
+};
+
+} // namespace qc

@@ -1,0 +1,691 @@
+// Storing and reading the student's photo on real engines: every body runs once on SQLite
+// and once on the PostgreSQL test server (global data rows). The capture window's controls
+// are stood in for by a small form double; the window itself is tested in the shell suite.
+
+#include "DatabaseFixture.h"
+#include "MemorySettings.h"
+#include "PhotoTestKit.h"
+#include "common/RecordingDesktop.h"
+#include "records/Connection.h"
+#include "records/ConnectionString.h"
+#include "records/Module1.h"
+#include "records/PhotoPanel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace phototest;
+using qc::PhotoPanel;
+using qc::PhotoRecords;
+
+namespace {
+
+const QString kUnit = QStringLiteral("12");
+const QString kEnrolment = QStringLiteral("2020001");
+
+// The controls of the capture window as the photo buttons see them.
+class FormDouble : public qc::PhotoPanelView
+{
+public:
+    QString enrolment = kEnrolment;
+    QString entryText = kUnit + QStringLiteral("  | Escola Doze");
+    QVariant entryCode = kUnit;
+    QString mensagem = QStringLiteral("(antes)");
+    QImage picture = pattern(8, 8, 1); // something to see cleared
+    int pictureSets = 0;
+    QByteArray jpegToWrite; // what the photo control writes as the work file
+    QString failSave;       // non-empty: the photo control refuses with this text
+    QStringList saves;
+
+    QString matricula() const override { return enrolment; }
+    QString unitEntryText() const override { return entryText; }
+    QVariant unitEntryCode() const override { return entryCode; }
+    void setMensagem(const QString& text) override { mensagem = text; }
+    void setPicture(const QImage& image) override
+    {
+        ++pictureSets;
+        picture = image;
+    }
+    void saveAsJpeg(const QString& path) override
+    {
+        saves.append(path);
+        if (!failSave.isEmpty())
+            throw qc::Error(failSave);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(jpegToWrite) != jpegToWrite.size())
+            throw qc::Error(file.errorString());
+    }
+};
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// A small JPEG padded with zeros after its end marker up to exactly size bytes: the
+// decoders stop at the marker, so the picture is the small one's.
+QByteArray jpegOfSize(qsizetype size, quint32 seed)
+{
+    QByteArray bytes = jpeg(pattern(64, 48, seed));
+    if (bytes.size() > size)
+        qFatal("test photo too large: %lld", qint64(bytes.size()));
+    bytes.append(QByteArray(size - bytes.size(), '\0'));
+    return bytes;
+}
+
+QStringList waitCalls(const RecordingDesktop& desktop)
+{
+    QStringList calls;
+    for (const QString& call : desktop.calls)
+        if (call.startsWith(QLatin1String("wait:")))
+            calls.append(call);
+    return calls;
+}
+
+QString pgBin(const QString& tool)
+{
+    return QStringLiteral("/usr/lib/postgresql/15/bin/") + tool;
+}
+
+// Runs a command to its end; as root, PostgreSQL's own tools run as the postgres user.
+bool run(const QString& program, const QStringList& arguments, QString* output = nullptr,
+         bool asPostgres = true)
+{
+    QProcess process;
+    QStringList args = arguments;
+    QString command = program;
+    if (asPostgres && getuid() == 0) {
+        args = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
+                           program} +
+               arguments;
+        command = QStringLiteral("runuser");
+    }
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(command, args);
+    if (!process.waitForFinished(120000))
+        return false;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+} // namespace
+
+class TestPhotoRecords : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DatabaseFixture> m_db;
+    std::shared_ptr<qc::Connection> m_cn; // the test's own connection, for checks
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<RecordingDesktop> m_desktop;
+    std::unique_ptr<MemorySettings> m_settings;
+    std::unique_ptr<qc::Module1> m_module;
+    std::unique_ptr<FormDouble> m_form;
+    std::unique_ptr<PhotoPanel> m_panel;
+    ChunkLog m_log;
+
+    bool isPostgres() const { return m_db->engine() == QLatin1String("postgresql"); }
+    QString workFile() const { return m_appDir->filePath(PhotoRecords::WorkFileName); }
+
+    // The station as after start-up: cnBanco open on the test database.
+    void openStation(const QString& appFolder)
+    {
+        m_desktop = std::make_unique<RecordingDesktop>();
+        m_settings = std::make_unique<MemorySettings>();
+        m_module = std::make_unique<qc::Module1>(*m_desktop, *m_settings);
+        m_module->setCnBanco(m_db->connect());
+        m_module->setCaminhoApp(appFolder + QLatin1Char('/'));
+        m_form = std::make_unique<FormDouble>();
+        m_panel = std::make_unique<PhotoPanel>(*m_form, *m_module);
+        m_log = ChunkLog();
+        m_panel->records().setProbe(&m_log);
+    }
+
+    QVariant storedPhoto() const { return photoOf(m_cn, kUnit, kEnrolment); }
+
+private slots:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("engine");
+        for (const QString& engine : DatabaseFixture::engines())
+            QTest::newRow(qPrintable(engine)) << engine;
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        m_db = std::make_unique<DatabaseFixture>(engine);
+        m_cn = m_db->connect();
+        m_db->createTables(*m_cn);
+        m_appDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_appDir->isValid());
+        openStation(m_appDir->path());
+    }
+
+    void cleanup()
+    {
+        m_panel.reset();
+        m_module.reset();
+        m_cn.reset();
+        m_db.reset();
+    }
+
+    void storeAndReadInChunks_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<qsizetype>>("appended");
+        QTest::addColumn<QList<qsizetype>>("read");
+        QTest::newRow("40,000 bytes") << 40000 << QList<qsizetype>{7232, 16384, 16384}
+                                      << QList<qsizetype>{16384, 16384, 7232};
+        QTest::newRow("16,384 bytes")
+            << 16384 << QList<qsizetype>{16384} << QList<qsizetype>{16384};
+        QTest::newRow("100 bytes are not a photo, only a chunk")
+            << 100 << QList<qsizetype>{100} << QList<qsizetype>{100};
+        QTest::newRow("two whole blocks")
+            << 32768 << QList<qsizetype>{16384, 16384} << QList<qsizetype>{16384, 16384};
+    }
+
+    void storeAndReadInChunks()
+    {
+        QFETCH(int, size);
+        QFETCH(QList<qsizetype>, appended);
+        QFETCH(QList<qsizetype>, read);
+        insertStudent(*m_cn, kUnit, kEnrolment, QVariant());
+        const QByteArray photo =
+            size >= 1000 ? jpegOfSize(size, quint32(size)) : randomBytes(size, 7);
+        m_form->jpegToWrite = photo;
+
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(m_log.appended, appended);
+        QCOMPARE(storedPhoto().toByteArray(), photo);
+        // The work file stays after a store, holding what was stored.
+        QCOMPARE(fileBytes(workFile()), photo);
+        QCOMPARE(waitCalls(*m_desktop), (QStringList{"wait:on", "wait:off"}));
+
+        m_form->mensagem = QStringLiteral("(antes)");
+        m_desktop->clear();
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_log.read, read);
+        QVERIFY(!QFile::exists(workFile()));
+        QCOMPARE(waitCalls(*m_desktop), (QStringList{"wait:on", "wait:off"}));
+        if (size >= 1000) {
+            QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+            QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(photo));
+        } else {
+            QCOMPARE(m_form->mensagem, QStringLiteral("(antes)"));
+            QVERIFY(m_form->picture.isNull());
+        }
+    }
+
+    // What the operator sees for each way a read can end without a photo.
+    void readWithoutPhoto_data()
+    {
+        QTest::addColumn<QVariant>("field");
+        QTest::addColumn<QString>("mensagem");
+        QTest::addColumn<QStringList>("waits");
+        QTest::addColumn<bool>("workFileKept");
+        QTest::newRow("no row") << QVariant(QStringLiteral("<no row>"))
+                                << QStringLiteral("Registro não encontrado!") << QStringList{}
+                                << true;
+        QTest::newRow("null photo") << QVariant() << QStringLiteral("Sem foto cadastrada")
+                                    << QStringList{"wait:on", "wait:off"} << false;
+        QTest::newRow("empty photo")
+            << QVariant(QByteArray("", 0)) << QStringLiteral("Sem foto cadastrada")
+            << QStringList{"wait:on", "wait:off"} << false;
+        QTest::newRow("bytes that are no picture")
+            << QVariant(randomBytes(20000, 3)) << QStringLiteral("(antes)")
+            << QStringList{"wait:on", "wait:off"} << false;
+        const QByteArray whole = jpeg(pattern(320, 240, 4));
+        QTest::newRow("JPEG cut short")
+            << QVariant(whole.left(whole.size() * 2 / 3)) << QStringLiteral("(antes)")
+            << QStringList{"wait:on", "wait:off"} << false;
+        QTest::newRow("JPEG cut before its end marker")
+            << QVariant(whole.left(whole.size() - 2)) << QStringLiteral("(antes)")
+            << QStringList{"wait:on", "wait:off"} << false;
+        // The header claims 60000 x 60000: refused before anything that size is allocated.
+        QByteArray huge = jpeg(pattern(16, 16, 5));
+        const qsizetype sof = huge.indexOf(QByteArray("\xFF\xC0", 2));
+        QVERIFY(sof > 0);
+        huge[sof + 5] = char(0xEA); // height 0xEA60 = 60000
+        huge[sof + 6] = char(0x60);
+        huge[sof + 7] = char(0xEA);
+        huge[sof + 8] = char(0x60);
+        QTest::newRow("60000 x 60000 header") << QVariant(huge) << QStringLiteral("(antes)")
+                                              << QStringList{"wait:on", "wait:off"} << false;
+    }
+
+    void readWithoutPhoto()
+    {
+        QFETCH(QVariant, field);
+        QFETCH(QString, mensagem);
+        QFETCH(QStringList, waits);
+        QFETCH(bool, workFileKept);
+        if (field.toString() != QLatin1String("<no row>"))
+            insertStudent(*m_cn, kUnit, kEnrolment, field);
+        insertStudent(*m_cn, kUnit, QStringLiteral("outro"), jpeg(pattern(10, 10, 6)));
+        // A stale work file from an earlier store.
+        writeFile(workFile(), QByteArray("stale"));
+
+        m_panel->cmdVerFoto_Click();
+        QVERIFY(m_form->picture.isNull());
+        QCOMPARE(m_form->pictureSets, 1);
+        QCOMPARE(m_form->mensagem, mensagem);
+        QCOMPARE(waitCalls(*m_desktop), waits);
+        QCOMPARE(QFile::exists(workFile()), workFileKept);
+        QVERIFY(m_desktop->boxes.isEmpty());
+    }
+
+    void staleWorkFileIsReplaced()
+    {
+        const QByteArray photo = jpeg(pattern(120, 90, 8));
+        insertStudent(*m_cn, kUnit, kEnrolment, photo);
+        writeFile(workFile(), jpeg(pattern(30, 30, 9)));
+
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(photo));
+        QVERIFY(!QFile::exists(workFile()));
+
+        // A store rewrites the work file before it reads it.
+        const QByteArray newer = jpeg(pattern(100, 80, 10));
+        writeFile(workFile(), jpeg(pattern(30, 30, 11)));
+        m_form->jpegToWrite = newer;
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(storedPhoto().toByteArray(), newer);
+    }
+
+    // The enrolment number and unit code reach the database as values, never as SQL.
+    void lookupKeys_data()
+    {
+        QTest::addColumn<QString>("enrolment");
+        QTest::addColumn<QString>("entryText");
+        QTest::addColumn<QVariant>("entryCode");
+        QTest::addColumn<QString>("unitOfRow");
+        QTest::newRow("leading blank kept")
+            << QStringLiteral(" 2020001") << "12  | Escola Doze" << QVariant("12") << "12";
+        QTest::newRow("quote") << QStringLiteral("20'20") << "12  | Escola Doze" << QVariant("12")
+                               << "12";
+        QTest::newRow("quote that would close the text")
+            << QStringLiteral("x' or '1'='1") << "12  | Escola Doze" << QVariant("12") << "12";
+        QTest::newRow("four-character unit code")
+            << kEnrolment << "1234  | Escola Mil" << QVariant("1234") << "1234";
+        QTest::newRow("three-character unit beside it")
+            << kEnrolment << "123  | Escola Cento" << QVariant("123") << "123";
+    }
+
+    void lookupKeys()
+    {
+        QFETCH(QString, enrolment);
+        QFETCH(QString, entryText);
+        QFETCH(QVariant, entryCode);
+        QFETCH(QString, unitOfRow);
+        // Neighbours that a careless lookup would reach instead.
+        const QByteArray neighbour = jpeg(pattern(20, 20, 12));
+        const QStringList units{"12", "123", "1234"};
+        const QStringList enrolments{kEnrolment, QStringLiteral(" 2020001"),
+                                     QStringLiteral("20'20"), QStringLiteral("x' or '1'='1")};
+        for (const QString& unit : units)
+            for (const QString& e : enrolments)
+                insertStudent(*m_cn, unit, e, neighbour);
+
+        const QByteArray photo = jpeg(pattern(90, 120, 13));
+        m_form->enrolment = enrolment;
+        m_form->entryText = entryText;
+        m_form->entryCode = entryCode;
+        m_form->jpegToWrite = photo;
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto salva com sucesso"));
+        for (const QString& unit : units)
+            for (const QString& e : enrolments)
+                QCOMPARE(photoOf(m_cn, unit, e).toByteArray(),
+                         unit == unitOfRow && e == enrolment ? photo : neighbour);
+
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(photo));
+    }
+
+    void blankEnrolmentAsksForIt_data()
+    {
+        QTest::addColumn<QString>("enrolment");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blanks") << QStringLiteral("   ");
+        QTest::newRow("tab and blank") << QStringLiteral("\t ");
+    }
+
+    void blankEnrolmentAsksForIt()
+    {
+        QFETCH(QString, enrolment);
+        insertStudent(*m_cn, kUnit, enrolment, jpeg(pattern(10, 10, 14)));
+        const QByteArray stale = jpeg(pattern(30, 30, 15));
+        writeFile(workFile(), stale);
+        m_form->enrolment = enrolment;
+        m_form->jpegToWrite = jpeg(pattern(40, 40, 16));
+        for (auto click : {&PhotoPanel::Command1_Click, &PhotoPanel::cmdVerFoto_Click}) {
+            m_desktop->clear();
+            (m_panel.get()->*click)();
+            QCOMPARE(m_desktop->boxes.size(), 1);
+            QCOMPARE(m_desktop->boxes.first().text,
+                     QStringLiteral("Informe a matricula do aluno!"));
+            QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
+            QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Information);
+            QCOMPARE(m_desktop->calls, QStringList{"messageBox:Informe a matricula do aluno!"});
+        }
+        QVERIFY(m_form->saves.isEmpty());
+        QCOMPARE(fileBytes(workFile()), stale);
+        QCOMPARE(m_form->mensagem, QStringLiteral("(antes)"));
+        QCOMPARE(m_form->pictureSets, 0);
+        QVERIFY(m_log.statements.isEmpty());
+    }
+
+    void noUnitsLoadedReadsByEnrolmentOnly()
+    {
+        const QByteArray photo = jpeg(pattern(50, 60, 17));
+        insertStudent(*m_cn, QStringLiteral("77"), kEnrolment, photo);
+        m_form->entryText.clear();
+        m_form->entryCode = QVariant();
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(photo));
+        QCOMPARE(m_log.statements.size(), 1);
+        QVERIFY(!m_log.statements.first().contains(QLatin1String("CodigoUnidade")));
+
+        // A store always names the unit: with none chosen it finds no row.
+        m_form->jpegToWrite = jpeg(pattern(10, 10, 18));
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Registro não encontrado!"));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("77"), kEnrolment).toByteArray(), photo);
+    }
+
+    void storeWithoutRow()
+    {
+        insertStudent(*m_cn, kUnit, QStringLiteral("outro"), QVariant());
+        m_form->jpegToWrite = jpeg(pattern(10, 10, 19));
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Registro não encontrado!"));
+        QCOMPARE(waitCalls(*m_desktop), (QStringList{"wait:on", "wait:off"}));
+        QVERIFY(QFile::exists(workFile()));
+        QVERIFY(m_log.appended.isEmpty());
+        QVERIFY(photoOf(m_cn, kUnit, QStringLiteral("outro")).isNull());
+    }
+
+    // Two rows for one student: the first the query returns is the one written and read.
+    void twoMatchingRows()
+    {
+        const QByteArray first = jpeg(pattern(30, 20, 20));
+        const QByteArray second = jpeg(pattern(20, 30, 21));
+        insertStudent(*m_cn, kUnit, kEnrolment, first);
+        insertStudent(*m_cn, kUnit, kEnrolment, second);
+
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(first));
+
+        const QByteArray photo = jpeg(pattern(64, 64, 22));
+        m_form->jpegToWrite = photo;
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto salva com sucesso"));
+        QList<QByteArray> stored;
+        for (const QVariant& value : photosOf(m_cn, kUnit, kEnrolment))
+            stored.append(value.toByteArray());
+        std::sort(stored.begin(), stored.end());
+        QList<QByteArray> expected{photo, second};
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(stored, expected);
+    }
+
+    // Every way a store can fail after the row was found keeps the photo it had.
+    void failedStoreKeepsThePhoto_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("description"); // what follows "Erro: ", or a part of it
+        QTest::newRow("empty work file") << "empty"
+                                         << "está vazio; a foto anterior foi mantida.";
+        QTest::newRow("update refused by a trigger") << "trigger"
+                                                     << "foto bloqueada pela secretaria";
+        QTest::newRow("connection killed at the first chunk") << "kill"
+                                                              << "";
+        QTest::newRow("connection closed before the update") << "close"
+                                                             << "";
+    }
+
+    void failedStoreKeepsThePhoto()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, description);
+        const QByteArray previous = jpeg(pattern(80, 60, 23));
+        insertStudent(*m_cn, kUnit, kEnrolment, previous);
+        m_form->jpegToWrite = jpeg(pattern(200, 150, 24)) + randomBytes(40000, 25);
+
+        if (fault == QLatin1String("empty")) {
+            m_form->jpegToWrite.clear();
+        } else if (fault == QLatin1String("trigger")) {
+            if (isPostgres()) {
+                m_cn->execute(QStringLiteral(
+                    "CREATE OR REPLACE FUNCTION qc_refuse_photo() RETURNS trigger AS $$ BEGIN "
+                    "RAISE EXCEPTION 'foto bloqueada pela secretaria'; END $$ LANGUAGE plpgsql"));
+                m_cn->execute(QStringLiteral(
+                    "CREATE TRIGGER qc_refuse BEFORE UPDATE ON Aca_FichaCadastralAluno FOR EACH "
+                    "ROW EXECUTE FUNCTION qc_refuse_photo()"));
+            } else {
+                m_cn->execute(QStringLiteral(
+                    "CREATE TRIGGER qc_refuse BEFORE UPDATE ON Aca_FichaCadastralAluno BEGIN "
+                    "SELECT RAISE(ABORT, 'foto bloqueada pela secretaria'); END"));
+            }
+        } else if (fault == QLatin1String("kill")) {
+            if (!isPostgres())
+                QSKIP("a SQLite file has no server connection to kill");
+            qc::Recordset pid;
+            pid.open(QStringLiteral("SELECT pg_backend_pid() AS pid"), m_module->cnBanco());
+            const qint64 backend = pid.fields(QStringLiteral("pid")).value().toLongLong();
+            QVERIFY(backend > 0);
+            m_log.onFirstAppend = [this, backend] {
+                m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(?)"), {backend});
+            };
+        } else if (fault == QLatin1String("close")) {
+            // The station's connection goes away between the chunks and the update.
+            m_log.onUpdate = [this] { m_module->cnBanco()->close(); };
+        }
+
+        m_panel->Command1_Click();
+        QVERIFY2(m_form->mensagem.startsWith(QLatin1String("Erro: ")),
+                 qPrintable(m_form->mensagem));
+        QVERIFY2(m_form->mensagem.size() > 6, qPrintable(m_form->mensagem));
+        QVERIFY2(m_form->mensagem.contains(description), qPrintable(m_form->mensagem));
+        QCOMPARE(m_desktop->calls.last(), QStringLiteral("wait:off"));
+        QVERIFY(!m_desktop->waitCursor());
+        QVERIFY(m_desktop->boxes.isEmpty());
+        QCOMPARE(storedPhoto().toByteArray(), previous);
+    }
+
+    // The station's server goes down after the photo was sent and before the update. The
+    // shared test server stays up for the others: this runs on a cluster of its own.
+    void serverStoppedBeforeUpdateKeepsThePhoto()
+    {
+        if (!isPostgres())
+            QSKIP("SQLite has no server to stop");
+        const QString script = qEnvironmentVariable("QUVELOCAP_SOURCE_DIR") +
+                               QStringLiteral("/scripts/pg-test-server.sh");
+        QTemporaryDir stateDir;
+        const QString state = stateDir.filePath(QStringLiteral("private.state"));
+        const int port = QUrl(m_db->server()).port() + 2000;
+        QString output;
+        const bool started = run(
+            QStringLiteral("bash"),
+            {script, QStringLiteral("start"), state, QString::number(port), m_db->database(),
+             m_db->user(), m_db->password(), QStringLiteral("qc_unused"), QStringLiteral("unused")},
+            &output, false); // the script changes to the postgres user by itself
+        QVERIFY2(started, qPrintable(output));
+        auto stopCluster = qScopeGuard([&] {
+            QProcess::execute(QStringLiteral("bash"), {script, QStringLiteral("stop"), state});
+        });
+        QFile stateFile(state);
+        QVERIFY(stateFile.open(QIODevice::ReadOnly));
+        const QString dataDir =
+            QString::fromLocal8Bit(stateFile.readAll()).trimmed() + QStringLiteral("/data");
+        const QString socketDir = QFileInfo(dataDir).path();
+
+        const QString server = QStringLiteral("postgresql://127.0.0.1:%1").arg(port);
+        auto connect = [&] {
+            auto cn = std::make_shared<qc::Connection>();
+            cn->open(qc::ConnectionString::build(m_db->user(), m_db->password(), m_db->database(),
+                                                 server),
+                     m_db->user(), m_db->password());
+            return cn;
+        };
+        auto own = connect();
+        m_db->createTables(*own);
+        const QByteArray previous = jpeg(pattern(80, 60, 26));
+        insertStudent(*own, kUnit, kEnrolment, previous);
+        own.reset();
+        m_module->setCnBanco(connect());
+
+        m_form->jpegToWrite = jpeg(pattern(160, 120, 27));
+        bool stopped = false;
+        m_log.onUpdate = [&] {
+            stopped = run(pgBin(QStringLiteral("pg_ctl")),
+                          {QStringLiteral("-D"), dataDir, QStringLiteral("-m"),
+                           QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+        };
+        m_panel->Command1_Click();
+        QVERIFY(stopped);
+        QVERIFY2(m_form->mensagem.startsWith(QLatin1String("Erro: ")) &&
+                     m_form->mensagem.size() > 6,
+                 qPrintable(m_form->mensagem));
+        QVERIFY(!m_desktop->waitCursor());
+
+        QVERIFY(run(pgBin(QStringLiteral("pg_ctl")),
+                    {QStringLiteral("-D"), dataDir, QStringLiteral("-l"),
+                     socketDir + QStringLiteral("/server.log"), QStringLiteral("-o"),
+                     QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off")
+                         .arg(port)
+                         .arg(socketDir),
+                     QStringLiteral("-w"), QStringLiteral("start")},
+                    &output));
+        QCOMPARE(photoOf(connect(), kUnit, kEnrolment).toByteArray(), previous);
+    }
+
+    // A photo the control cannot write is reported, and no older work file is stored.
+    void workFileNotWritten()
+    {
+        const QByteArray previous = jpeg(pattern(80, 60, 28));
+        insertStudent(*m_cn, kUnit, kEnrolment, previous);
+        writeFile(workFile(), jpeg(pattern(30, 30, 29)));
+        m_form->failSave = QStringLiteral("Não há imagem para gravar.");
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Erro: Não há imagem para gravar."));
+        QCOMPARE(storedPhoto().toByteArray(), previous);
+        QVERIFY(!QFile::exists(workFile()));
+        QVERIFY(m_log.statements.isEmpty());
+        QVERIFY(waitCalls(*m_desktop).isEmpty());
+    }
+
+    // An application folder that cannot take the work file sends it to the cache folder.
+    void workFileOutsideAnUnwritableFolder()
+    {
+        const QString notAFolder = m_appDir->filePath(QStringLiteral("quvelocap.bin"));
+        writeFile(notAFolder, QByteArray("program"));
+        openStation(notAFolder);
+        const QString cacheFile =
+            QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
+                .filePath(PhotoRecords::WorkFileName);
+        QCOMPARE(m_panel->records().workFilePath(), cacheFile);
+
+        const QByteArray photo = jpeg(pattern(70, 50, 30));
+        insertStudent(*m_cn, kUnit, kEnrolment, QVariant());
+        m_form->jpegToWrite = photo;
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(m_form->saves, QStringList{cacheFile});
+        QCOMPARE(storedPhoto().toByteArray(), photo);
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+        QVERIFY(!QFile::exists(cacheFile));
+    }
+
+    // The server's "transaction is aborted" answer makes the read start over once.
+    void readRestartsOnce_data()
+    {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("opens");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("once, then read") << 1 << PhotoRecords::RestartText << 2 << true;
+        QTest::newRow("again in the second attempt")
+            << 2 << PhotoRecords::RestartText << 2 << false;
+        QTest::newRow("other text: no restart")
+            << 1 << QStringLiteral("ERROR: something else") << 1 << false;
+        QTest::newRow("restart text in other case: no restart")
+            << 1 << PhotoRecords::RestartText.toLower() << 1 << false;
+    }
+
+    void readRestartsOnce()
+    {
+        QFETCH(int, failures);
+        QFETCH(QString, text);
+        QFETCH(int, opens);
+        QFETCH(bool, shown);
+        const QByteArray photo = jpegOfSize(40000, 31);
+        insertStudent(*m_cn, kUnit, kEnrolment, photo);
+        int failed = 0;
+        // Half the photo is in the work file when the server answers so.
+        m_log.onRead = [&] {
+            if (m_log.read.size() % 3 == 2 && failed < failures) {
+                ++failed;
+                throw qc::Error(text);
+            }
+        };
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_log.statements.size(), opens);
+        QVERIFY(!QFile::exists(workFile()));
+        QVERIFY(!m_desktop->waitCursor());
+        if (shown) {
+            QCOMPARE(m_form->mensagem, QStringLiteral("Foto lida com sucesso"));
+            QCOMPARE(m_form->picture.convertToFormat(QImage::Format_RGB32), decoded(photo));
+            QCOMPARE(m_log.read, (QList<qsizetype>{16384, 16384, 16384, 16384, 7232}));
+        } else {
+            QCOMPARE(m_form->mensagem, QStringLiteral("(antes)"));
+            QVERIFY(m_form->picture.isNull());
+        }
+    }
+
+    // Without a connection every read and store ends cleanly.
+    void closedConnection()
+    {
+        insertStudent(*m_cn, kUnit, kEnrolment, jpeg(pattern(10, 10, 32)));
+        m_module->cnBanco()->close();
+        m_form->jpegToWrite = jpeg(pattern(10, 10, 33));
+        m_panel->Command1_Click();
+        QCOMPARE(m_form->mensagem,
+                 QStringLiteral("Erro: A conexão com o banco de dados não está aberta."));
+        QVERIFY(!m_desktop->waitCursor());
+        m_form->mensagem = QStringLiteral("(antes)");
+        m_panel->cmdVerFoto_Click();
+        QCOMPARE(m_form->mensagem, QStringLiteral("(antes)"));
+        QVERIFY(m_form->picture.isNull());
+        QVERIFY(!QFile::exists(workFile()));
+        QCOMPARE(m_desktop->calls.last(), QStringLiteral("wait:off"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPhotoRecords)
+#include "tst_PhotoRecords.moc"
