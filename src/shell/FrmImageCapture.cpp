@@ -11,9 +11,11 @@
 #include "imaging/JpegExport.h"
 #include "imaging/PictureBox.h"
 #include "records/Module1.h"
+#include "records/PhotoPanel.h"
 #include "records/UnitList.h"
 #include "settings/FrmConfig.h"
 #include "settings/QtSettingsStore.h"
+#include "shell/PhotoControls.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -332,8 +334,16 @@ void FrmImageCapture::MontarComboUnidade()
     UnitList::MontarComboUnidade(m_module1->cnBanco(), list);
 }
 
-void FrmImageCapture::cmdVerFoto_Click() {}
+void FrmImageCapture::cmdVerFoto_Click()
+{
+    PhotoControls controls(ui->ImagXpress2, ui->lblMensagem, ui->txtMatricula, ui->cmbUnidade);
+    PhotoPanel(controls, *m_module1).cmdVerFoto_Click();
+}
 
-void FrmImageCapture::Command1_Click() {}
+void FrmImageCapture::Command1_Click()
+{
+    PhotoControls controls(ui->ImagXpress2, ui->lblMensagem, ui->txtMatricula, ui->cmbUnidade);
+    PhotoPanel(controls, *m_module1).Command1_Click();
+}
 
 } // namespace qc

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "imaging/ImageControl.h"
+#include "records/PhotoPanel.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace qc {
+
+// The capture window's controls as the photo buttons reach them.
+class PhotoControls : public PhotoPanelView
+{
+public:
+    PhotoControls(ImageControl* ImagXpress2, QLabel* lblMensagem, QLineEdit* txtMatricula,
+                  QComboBox* cmbUnidade)
+        : m_photo(ImagXpress2), m_message(lblMensagem), m_enrolment(txtMatricula),
+          m_units(cmbUnidade)
+    {}
+
+    QString matricula() const override { return m_enrolment->text(); }
+    QString unitEntryText() const override { return m_units->currentText(); }
+    QVariant unitEntryCode() const override { return m_units->currentData(); }
+    void setMensagem(const QString& text) override { m_message->setText(text); }
+    void setPicture(const QImage& image) override { m_photo->setPicture(image); }
+    void saveAsJpeg(const QString& path) override
+    {
+        m_photo->setSaveFormat(ImageControl::SaveFormatJpeg);
+        m_photo->setSaveName(path);
+        m_photo->saveImage();
+    }
+
+private:
+    ImageControl* m_photo;
+    QLabel* m_message;
+    QLineEdit* m_enrolment;
+    QComboBox* m_units;
+};
+
+} // namespace qc

@@ -1,0 +1,305 @@
+// "&Salvar Foto" and "&Ver Foto" on the real capture window, its image controls and a real
+// database: once on SQLite and once on the PostgreSQL test server.
+
+#include "common/RecordingDesktop.h"
+#include "imaging/ImageControl.h"
+#include "records/Connection.h"
+#include "records/DatabaseFixture.h"
+#include "records/MemorySettings.h"
+#include "records/Module1.h"
+#include "records/PhotoRecords.h"
+#include "records/PhotoTestKit.h"
+#include "shell/FrmImageCapture.h"
+#include "ui_frmImageCapture.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace phototest;
+using qc::FrmImageCapture;
+
+namespace {
+
+const QString kEnrolment = QStringLiteral("2020001");
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPhotoWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DatabaseFixture> m_db;
+    std::shared_ptr<qc::Connection> m_cn;
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<RecordingDesktop> m_desktop;
+    std::unique_ptr<MemorySettings> m_settings;
+    std::unique_ptr<FrmImageCapture> m_window;
+
+    QString workFile() const { return m_appDir->filePath(qc::PhotoRecords::WorkFileName); }
+
+    // The station started on the test database, with its unit list loaded.
+    FrmImageCapture& startStation()
+    {
+        m_desktop = std::make_unique<RecordingDesktop>();
+        m_settings = std::make_unique<MemorySettings>();
+        m_settings->values = {{"srv", m_db->server()},
+                              {"db", m_db->database()},
+                              {"us", m_db->user()},
+                              {"pw", m_db->password()}};
+        qc::StationServices services;
+        services.desktop = m_desktop.get();
+        services.settings = m_settings.get();
+        services.appFolder = m_appDir->path();
+        m_window = std::make_unique<FrmImageCapture>(services);
+        m_window->Form_Load();
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            qFatal("window not exposed");
+        m_desktop->clear();
+        return *m_window;
+    }
+
+    void chooseUnit(const QString& code)
+    {
+        QComboBox* units = m_window->ui->cmbUnidade;
+        const int index = units->findData(code);
+        QVERIFY(index >= 0);
+        units->setCurrentIndex(index);
+    }
+
+    void typeEnrolment(const QString& text)
+    {
+        m_window->ui->txtMatricula->clear();
+        QTest::keyClicks(m_window->ui->txtMatricula, text);
+        QCOMPARE(m_window->ui->txtMatricula->text(), text);
+    }
+
+    // A grabbed frame cut by a drag over ImagXpress1, as the operator confirms a photo.
+    void cropFrame()
+    {
+        m_window->ui->ImagXpress1->setPicture(pattern(640, 480, 40));
+        m_window->ui->picCapture->hide();
+        m_window->ui->ImagXpress1->show();
+        QWidget* vp = m_window->ui->ImagXpress1->viewport();
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(100, 60));
+        QTest::mouseMove(vp, QPoint(200, 150));
+        QTest::mouseMove(vp, QPoint(260, 260));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(260, 260));
+        QTRY_VERIFY(m_window->ui->ImagXpress2->hasImage());
+        QCOMPARE(m_window->ui->ImagXpress2->picture().size(), QSize(160, 200));
+        m_desktop->clear();
+    }
+
+    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+private slots:
+    void initTestCase_data()
+    {
+        QTest::addColumn<QString>("engine");
+        for (const QString& engine : DatabaseFixture::engines())
+            QTest::newRow(qPrintable(engine)) << engine;
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        m_db = std::make_unique<DatabaseFixture>(engine);
+        m_cn = m_db->connect();
+        m_db->createTables(*m_cn);
+        for (const auto& [code, name] :
+             {std::pair{"12", "Escola Doze"}, std::pair{"123", "Escola Cento e Vinte e Três"},
+              std::pair{"1234", "Escola Mil"}})
+            m_cn->execute(QStringLiteral("INSERT INTO bas_unidades VALUES (?, ?)"),
+                          {QString::fromUtf8(code), QString::fromUtf8(name)});
+        m_appDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_appDir->isValid());
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_desktop.reset();
+        m_cn.reset();
+        m_db.reset();
+    }
+
+    void croppedPhotoIsStoredAndReadBack()
+    {
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, QVariant());
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+
+        click(window.ui->Command1);
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
+        QVERIFY(m_desktop->boxes.isEmpty());
+        // Byte for byte the JPEG the photo control writes, which stays as the work file.
+        const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
+        QVERIFY(stored.startsWith("\xFF\xD8"));
+        QCOMPARE(stored, fileBytes(workFile()));
+        const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
+        window.ui->ImagXpress2->setSaveName(again);
+        window.ui->ImagXpress2->saveImage();
+        QCOMPARE(stored, fileBytes(again));
+
+        const QImage shown =
+            window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        window.ui->ImagXpress2->setPicture(QImage());
+        window.ui->lblMensagem->setText(QString());
+        m_desktop->clear();
+        click(window.ui->cmdVerFoto);
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
+        QVERIFY(!QFile::exists(workFile()));
+        const QImage read = window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(read, decoded(stored));
+        QCOMPARE(read.size(), shown.size());
+    }
+
+    void enrolmentIsAskedFor_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("store, nothing typed") << "Command1"
+                                              << "";
+        QTest::newRow("store, blanks") << "Command1"
+                                       << "   ";
+        QTest::newRow("read, nothing typed") << "cmdVerFoto"
+                                             << "";
+        QTest::newRow("read, blanks") << "cmdVerFoto"
+                                      << "  ";
+    }
+
+    void enrolmentIsAskedFor()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        insertStudent(*m_cn, QStringLiteral("12"), typed, jpeg(pattern(20, 20, 41)));
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        const QImage before = window.ui->ImagXpress2->picture();
+        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        typeEnrolment(typed);
+        click(window.findChild<QPushButton*>(button));
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        QCOMPARE(m_desktop->boxes.first().text, QStringLiteral("Informe a matricula do aluno!"));
+        QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
+        QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Information);
+        QCOMPARE(m_desktop->calls.size(), 1); // no wait pointer either
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
+        QCOMPARE(window.ui->ImagXpress2->picture(), before);
+        QVERIFY(!QFile::exists(workFile()));
+    }
+
+    // The entry shows the code as composed, but the whole code picks the student.
+    void fourCharacterUnitReachesOnlyItsOwnStudent()
+    {
+        const QByteArray neighbour = jpeg(pattern(20, 20, 42));
+        insertStudent(*m_cn, QStringLiteral("123"), kEnrolment, neighbour);
+        insertStudent(*m_cn, QStringLiteral("1234"), kEnrolment, neighbour);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("1234"));
+        QCOMPARE(window.ui->cmbUnidade->currentText(), QStringLiteral("1234  | Escola Mil"));
+        typeEnrolment(kEnrolment);
+        click(window.ui->Command1);
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(),
+                 fileBytes(workFile()));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("123"), kEnrolment).toByteArray(), neighbour);
+    }
+
+    void readOutcomesOnTheWindow_data()
+    {
+        QTest::addColumn<QVariant>("field");
+        QTest::addColumn<QString>("mensagem");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("no row") << QVariant(QStringLiteral("<no row>"))
+                                << QStringLiteral("Registro não encontrado!") << QStringList{};
+        QTest::newRow("null photo") << QVariant() << QStringLiteral("Sem foto cadastrada")
+                                    << QStringList{"wait:on", "wait:off"};
+        QTest::newRow("not a picture")
+            << QVariant(randomBytes(5000, 43)) << QStringLiteral("anterior")
+            << QStringList{"wait:on", "wait:off"};
+    }
+
+    void readOutcomesOnTheWindow()
+    {
+        QFETCH(QVariant, field);
+        QFETCH(QString, mensagem);
+        QFETCH(QStringList, calls);
+        if (field.toString() != QLatin1String("<no row>"))
+            insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, field);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.ui->cmdVerFoto);
+        QVERIFY(!window.ui->ImagXpress2->hasImage());
+        QCOMPARE(window.ui->lblMensagem->text(), mensagem);
+        QCOMPARE(m_desktop->calls, calls);
+        QVERIFY(!QFile::exists(workFile()));
+    }
+
+    // A photo control without a photo writes no work file: that is said, and the file an
+    // earlier store left is not stored in its place.
+    void nothingToStore()
+    {
+        const QByteArray previous = jpeg(pattern(30, 30, 44));
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
+        FrmImageCapture& window = startStation();
+        QFile stale(workFile());
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write(jpeg(pattern(50, 50, 45)));
+        stale.close();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        click(window.ui->Command1);
+        QCOMPARE(window.ui->lblMensagem->text(),
+                 QStringLiteral("Erro: Não há imagem para gravar."));
+        QVERIFY(m_desktop->calls.isEmpty());
+        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+    }
+
+    void lostConnection()
+    {
+        const QByteArray previous = jpeg(pattern(30, 30, 46));
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        window.module1().cnBanco()->close();
+        click(window.ui->Command1);
+        QCOMPARE(window.ui->lblMensagem->text(),
+                 QStringLiteral("Erro: A conexão com o banco de dados não está aberta."));
+        QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+
+        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        m_desktop->clear();
+        click(window.ui->cmdVerFoto);
+        QVERIFY(!window.ui->ImagXpress2->hasImage());
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
+        QCOMPARE(m_desktop->calls, QStringList{"wait:off"});
+        QVERIFY(!QFile::exists(workFile()));
+    }
+};
+
+QTEST_MAIN(TestPhotoWindow)
+#include "tst_PhotoWindow.moc"
