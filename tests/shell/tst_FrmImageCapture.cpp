@@ -308,6 +308,19 @@ private slots:
         QCOMPARE(m_desktop->calls, QStringList{"end"});
     }
 
+    void mnemonicPressesTheButton()
+    {
+        FrmImageCapture& window = makeWindow();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        // Alt and the underlined letter of "&Fechar".
+        window.ui->txtMatricula->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window.ui->txtMatricula);
+        QTest::keyClick(window.ui->txtMatricula, Qt::Key_F, Qt::AltModifier);
+        // The button shows itself pressed for a moment before it clicks.
+        QTRY_COMPARE(m_desktop->endRequests, 1);
+    }
+
     void settingsDialogIsOneObject()
     {
         FrmImageCapture& window = makeWindow();
