@@ -7,10 +7,12 @@
 #include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
 #include "shell/QtDesktop.h"
+#include "shell/StationDiagnostics.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QLabel>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +92,8 @@ int main(int argc, char* argv[])
     services.capture = capture.get();
 
     qc::FrmImageCapture window(services);
+    qc::StationDiagnostics::fromEnvironment(
+        &window, window.findChild<QLabel*>(QStringLiteral("lblMensagem")));
     window.Form_Load();
     window.show();
     return QApplication::exec();
