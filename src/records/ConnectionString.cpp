@@ -66,6 +66,15 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
                                              const QString& password,
                                              const QString& sqlServerDriver)
 {
+    // Every engine is handed its connection as a C string, which ends at the first NUL:
+    // a setting holding one would lose its tail, and with it the attributes after it.
+    for (const QString* value :
+         {&parts.server, &parts.database, &user, &password, &sqlServerDriver}) {
+        if (value->contains(QChar(0)))
+            throw DatabaseError(
+                QStringLiteral("Configuração de conexão com caractere nulo não é aceita."));
+    }
+
     ConnectionTarget target;
     const QString& server = parts.server;
 

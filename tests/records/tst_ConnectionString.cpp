@@ -162,6 +162,43 @@ private slots:
             ConnectionString::translate({database, server}, user, QStringLiteral("pw"), QString()));
     }
 
+    // Found by the connection-string fuzzer: the driver reads its connection as a C string,
+    // so a NUL in a setting cut the string there (with FreeTDS inside a quoted server name).
+    void nulInASettingIsRefused_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("driver");
+        const QChar nul(0);
+        QTest::newRow("FreeTDS server")
+            << QStringLiteral("SRV00\\") + nul + QStringLiteral("SQLEXPRESS")
+            << QStringLiteral("escola") << QStringLiteral("s1nha") << QStringLiteral("FreeTDS");
+        QTest::newRow("PostgreSQL password")
+            << QStringLiteral("postgresql://h") << QStringLiteral("escola")
+            << QStringLiteral("pw") + nul + QStringLiteral("x") << QString();
+        QTest::newRow("SQL Server database")
+            << QStringLiteral("h") << QStringLiteral("esc") + nul + QStringLiteral("ola")
+            << QStringLiteral("pw") << QStringLiteral("ODBC Driver 18 for SQL Server");
+        QTest::newRow("SQLite path")
+            << QStringLiteral("sqlite:/tmp/a.db") + nul + QStringLiteral("b") << QString()
+            << QString() << QString();
+    }
+    void nulInASettingIsRefused()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, database);
+        QFETCH(QString, password);
+        QFETCH(QString, driver);
+        try {
+            ConnectionString::translate({database, server}, QStringLiteral("op"), password, driver);
+            QFAIL("a setting with a NUL was accepted");
+        } catch (const qc::DatabaseError& e) {
+            QCOMPARE(e.description(),
+                     QStringLiteral("Configuração de conexão com caractere nulo não é aceita."));
+        }
+    }
+
     void mismatchedUserIsRefused()
     {
         QVERIFY_THROWS_EXCEPTION(
