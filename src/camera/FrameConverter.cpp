@@ -67,10 +67,22 @@ std::uint32_t packedBytesPerLine(std::uint32_t format, int width)
     case V4L2_PIX_FMT_ARGB32:
     case V4L2_PIX_FMT_ABGR32:
         return width * 4;
+    case V4L2_PIX_FMT_Y16:
+        return width * 2;
+    case V4L2_PIX_FMT_Y10BPACK:
+        return (width * 10 + 7) / 8;
     case V4L2_PIX_FMT_YUV420:
     case V4L2_PIX_FMT_YVU420:
     case V4L2_PIX_FMT_NV12:
     case V4L2_PIX_FMT_NV21:
+    case V4L2_PIX_FMT_NV16:
+    case V4L2_PIX_FMT_NV61:
+    case V4L2_PIX_FMT_SPCA501:
+    case V4L2_PIX_FMT_SPCA505:
+    case V4L2_PIX_FMT_SPCA508:
+    case V4L2_PIX_FMT_SN9C20X_I420:
+    case V4L2_PIX_FMT_HM12:
+    case V4L2_PIX_FMT_STV0680:
     case V4L2_PIX_FMT_GREY:
     case V4L2_PIX_FMT_SBGGR8:
     case V4L2_PIX_FMT_SGBRG8:
@@ -79,6 +91,29 @@ std::uint32_t packedBytesPerLine(std::uint32_t format, int width)
         return width;
     default:
         return 0;
+    }
+}
+
+// Bytes a raw frame must hold; 0 for compressed formats, whose decoders find their own end.
+std::size_t rawFrameBytes(std::uint32_t format, std::uint32_t bytesPerLine, int height)
+{
+    const std::size_t plane = std::size_t(bytesPerLine) * std::size_t(height);
+    switch (format) {
+    case V4L2_PIX_FMT_YUV420:
+    case V4L2_PIX_FMT_YVU420:
+    case V4L2_PIX_FMT_NV12:
+    case V4L2_PIX_FMT_NV21:
+    case V4L2_PIX_FMT_SPCA501:
+    case V4L2_PIX_FMT_SPCA505:
+    case V4L2_PIX_FMT_SPCA508:
+    case V4L2_PIX_FMT_SN9C20X_I420:
+    case V4L2_PIX_FMT_HM12:
+        return plane + plane / 2; // chroma at a quarter of the luma, in whatever layout
+    case V4L2_PIX_FMT_NV16:
+    case V4L2_PIX_FMT_NV61:
+        return plane * 2;
+    default:
+        return packedBytesPerLine(format, 1) ? plane : 0;
     }
 }
 
@@ -109,6 +144,21 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
         return QImage();
     }
 
+    // libv4lconvert takes sizes as int, and no camera delivers frames near this.
+    if (width > MaxSide || height > MaxSide) {
+        m_lastError = QStringLiteral("frame too large");
+        return QImage();
+    }
+    const std::uint32_t lineBytes =
+        bytesPerLine ? bytesPerLine : packedBytesPerLine(pixelFormat, width);
+    // libv4lconvert reads a raw frame by its size, not by the bytes it was given: a short
+    // frame (a driver that delivered less than a whole picture) would be read past its end.
+    if (lineBytes < packedBytesPerLine(pixelFormat, width) ||
+        size < rawFrameBytes(pixelFormat, lineBytes, height)) {
+        m_lastError = QStringLiteral("short frame");
+        return QImage();
+    }
+
     v4l2_format src{};
     src.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     src.fmt.pix.width = width;
@@ -116,7 +166,7 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
     src.fmt.pix.pixelformat = pixelFormat;
     src.fmt.pix.field = V4L2_FIELD_NONE;
     // libv4lconvert steps through raw frames by the line length it is given.
-    src.fmt.pix.bytesperline = bytesPerLine ? bytesPerLine : packedBytesPerLine(pixelFormat, width);
+    src.fmt.pix.bytesperline = lineBytes;
     src.fmt.pix.sizeimage = static_cast<std::uint32_t>(size);
 
     v4l2_format dst = src;

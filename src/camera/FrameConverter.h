@@ -17,6 +17,9 @@ namespace qc {
 class FrameConverter
 {
 public:
+    // Frames wider or higher than this are refused (8K video is 7680 x 4320).
+    static constexpr int MaxSide = 16384;
+
     FrameConverter();                // standalone
     explicit FrameConverter(int fd); // for an open V4L2 device
     ~FrameConverter();

@@ -38,6 +38,8 @@ private slots:
     void refusesFramesItCannotConvert_data();
     void refusesFramesItCannotConvert();
     void keepsWorkingAfterABadFrame();
+    void refusesFramesShorterThanTheirSize_data();
+    void refusesFramesShorterThanTheirSize();
 };
 
 void TestFrameConverter::convertsCameraFramesToRgb_data()
@@ -126,6 +128,58 @@ void TestFrameConverter::keepsWorkingAfterABadFrame()
     const QImage image = convert(good);
     QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
     QVERIFY(converter.lastError().isEmpty());
+}
+
+// libv4lconvert reads a raw frame by its declared size, whatever it was handed; a short
+// frame must be refused before it is read past its end.
+void TestFrameConverter::refusesFramesShorterThanTheirSize_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<quint32>("bytesPerLine");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QString>("error");
+    const QString shortFrame = QStringLiteral("short frame");
+    // Found by the frame conversion fuzzer: a Bayer frame of 1159 x 4 in 225 bytes.
+    QTest::newRow("Bayer, a fraction of the frame")
+        << quint32(V4L2_PIX_FMT_SBGGR8) << QSize(1159, 4) << 0u << 225 << shortFrame;
+    QTest::newRow("Bayer, one byte short")
+        << quint32(V4L2_PIX_FMT_SBGGR8) << QSize(640, 480) << 0u << 640 * 480 - 1 << shortFrame;
+    QTest::newRow("YUV 4:2:0, one byte short") << quint32(V4L2_PIX_FMT_YUV420) << QSize(640, 480)
+                                               << 0u << 640 * 480 * 3 / 2 - 1 << shortFrame;
+    QTest::newRow("NV12, one byte short") << quint32(V4L2_PIX_FMT_NV12) << QSize(640, 480) << 0u
+                                          << 640 * 480 * 3 / 2 - 1 << shortFrame;
+    QTest::newRow("RGB24, one byte short")
+        << quint32(V4L2_PIX_FMT_RGB24) << QSize(64, 48) << 0u << 64 * 48 * 3 - 1 << shortFrame;
+    QTest::newRow("padded lines, one byte short")
+        << quint32(V4L2_PIX_FMT_YUYV) << QSize(64, 48) << 160u << 160 * 48 - 1 << shortFrame;
+    QTest::newRow("line shorter than the width")
+        << quint32(V4L2_PIX_FMT_YUYV) << QSize(64, 48) << 100u << 64 * 48 * 2 << shortFrame;
+    QTest::newRow("wider than any camera") << quint32(V4L2_PIX_FMT_MJPEG) << QSize(60000, 4) << 0u
+                                           << 4096 << QStringLiteral("frame too large");
+}
+
+void TestFrameConverter::refusesFramesShorterThanTheirSize()
+{
+    QFETCH(quint32, format);
+    QFETCH(QSize, size);
+    QFETCH(quint32, bytesPerLine);
+    QFETCH(int, bytes);
+    QFETCH(QString, error);
+    qc::FrameConverter converter;
+    const auto convert = [&](const QByteArray& data) {
+        return converter.toRgb(format, size.width(), size.height(), bytesPerLine,
+                               reinterpret_cast<const unsigned char*>(data.constData()),
+                               std::size_t(data.size()));
+    };
+    QVERIFY(convert(QByteArray(bytes, '\x40')).isNull());
+    QCOMPARE(converter.lastError(), error);
+    // One byte more makes the frame whole, and then it converts.
+    if (QByteArray(QTest::currentDataTag()).endsWith("one byte short")) {
+        const QImage image = convert(QByteArray(bytes + 1, '\x40'));
+        QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
+        QCOMPARE(image.size(), size);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFrameConverter)
