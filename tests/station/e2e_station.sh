@@ -34,6 +34,8 @@ chmod 700 "$work/runtime"
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 export XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
 unset QT_QPA_PLATFORM SESSION_MANAGER
+# Window titles with accents ("Configurações") are only found in a UTF-8 locale.
+export LC_ALL=C.UTF-8
 status=$work/status.txt
 database=$XDG_DATA_HOME/QuveloCap/QuveloCap/demo.sqlite
 : >"$status"
