@@ -170,6 +170,10 @@ click Command1
 wait_until "a store outcome in the status line" \
     bash -c '[[ $(tail -n1 "$1") != "-" ]]' _ "$status"
 status_is "Foto salva com sucesso" || fail "store reported: $(tail -n1 "$status")"
+# E2E_SCREENSHOT=FILE keeps the window as it looks after the store (README's picture).
+if [[ -n ${E2E_SCREENSHOT:-} ]]; then
+    import -window "$main" "$E2E_SCREENSHOT" && step "screenshot: $E2E_SCREENSHOT"
+fi
 
 stored=$work/stored.jpg
 sqlite3 "$database" "SELECT writefile('$stored', foto) FROM Aca_FichaCadastralAluno
