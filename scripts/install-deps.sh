@@ -14,6 +14,8 @@ PACKAGES=(
     postgresql-15 xvfb xauth xdotool imagemagick fonts-dejavu-core x11-utils
     # tests: the kernel's virtual camera in a small VM
     qemu-system-x86 busybox-static kmod cpio xz-utils
+    # packaging: CPack's Debian dependencies, checks of the desktop entry and metadata
+    dpkg-dev file appstream desktop-file-utils
 )
 
 missing=()
