@@ -5,8 +5,8 @@
 //   photo_station read FOLDER LABEL COUNT    reads the photo until FOLDER/stop exists
 //                                            (COUNT reads at most)
 //
-// Each waits for a line on its standard input before it starts, so that the test can
-// start both stations first and let them loose together. Lines printed:
+// Each waits for a line on its standard input before it starts (a storing station before
+// every store), so that the test can let both loose together. Lines printed:
 //   store <i> ok | store <i> error <status text>
 //   read <i> <md5 of the pixels shown, or "-"> <status text>
 
@@ -71,6 +71,10 @@ int main(int argc, char** argv)
     const QString stop = folder + QStringLiteral("/stop");
     for (int i = 0; i < count && (store || !QFile::exists(stop)); ++i) {
         status.clear();
+        // Stores go in lock step with the other station: one line per store, so that the
+        // test can start both at the same moment every time.
+        if (store && i > 0)
+            std::getline(std::cin, go);
         if (store) {
             records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
                                QStringLiteral("codigounidade = ? and matricula = ?"),

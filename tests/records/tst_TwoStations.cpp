@@ -39,12 +39,25 @@ struct Station
         QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
     }
     void go() { process.write("go\n"); }
+    void take()
+    {
+        lines += QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+    // Waits for the station's report of its n-th attempt.
+    bool waitForLines(qsizetype n)
+    {
+        take();
+        while (lines.size() < n && process.waitForReadyRead(60000))
+            take();
+        return lines.size() >= n;
+    }
     void finish()
     {
+        process.closeWriteChannel();
         QVERIFY(process.waitForFinished(240000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
-        lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        take();
     }
 };
 
@@ -164,8 +177,13 @@ private slots:
                  QString::number(kStores)});
         b.start({QStringLiteral("store"), m_photos.path(), QStringLiteral("B"),
                  QString::number(kStores)});
-        a.go();
-        b.go();
+        // Both stores of a round start together and race for the same row.
+        for (int round = 1; round <= kStores; ++round) {
+            a.go();
+            b.go();
+            QVERIFY(a.waitForLines(round));
+            QVERIFY(b.waitForLines(round));
+        }
         a.finish();
         b.finish();
         QCOMPARE(a.lines.size(), kStores);
@@ -211,8 +229,11 @@ private slots:
                       QString::number(kStores)});
         // The reader is under way before the writer starts, and goes on until it is done.
         reader.go();
-        QVERIFY(reader.process.waitForReadyRead(60000));
-        writer.go();
+        QVERIFY(reader.waitForLines(1));
+        for (int round = 1; round <= kStores; ++round) {
+            writer.go();
+            QVERIFY(writer.waitForLines(round));
+        }
         writer.finish();
         QFile stop(m_photos.filePath(QStringLiteral("stop")));
         QVERIFY(stop.open(QIODevice::WriteOnly));
