@@ -3,7 +3,7 @@
 // its "first paint" line on stderr, on an X display (a private Xvfb when DISPLAY is not
 // set). Each repetition is one fresh process; the medians are the figures to read.
 //
-//   bench_Startup [--benchmark_repetitions=N]
+//   bench_Startup [--benchmark_repetitions=N]   (default 9)
 //
 // Programs: the bare window and the station built with it; the installed station
 // (/usr/bin/quvelocap, or QUVELOCAP_INSTALLED) as well when it exists. The station runs
@@ -16,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -241,7 +242,6 @@ void registerProgram(const std::string& name, std::vector<std::string> argv)
 {
     benchmark::RegisterBenchmark(name.c_str(), BM_StartToFirstPaint, std::move(argv))
         ->Iterations(1)
-        ->Repetitions(9)
         ->ReportAggregatesOnly(true)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
@@ -261,6 +261,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no installed station at %s: measuring the built one only\n",
                      installedPath.c_str());
 
+    // One start is one sample: nine of them unless --benchmark_repetitions says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=9";
+    if (std::none_of(args.begin(), args.end(), [](const char* a) {
+            return std::strncmp(a, "--benchmark_repetitions", 23) == 0;
+        }))
+        args.insert(args.begin() + 1, repetitions.data());
+    argc = int(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -116,6 +116,12 @@ area_stat() {
         +repage -format '%[fx:standard_deviation]' info: 2>/dev/null
 }
 area_shows_picture() { [[ $(area_stat "$1") != 0 ]]; }
+# part_shows_picture NAME X Y W H: the same for a part of the control.
+part_shows_picture() {
+    local r; read -r -a r <<<"$(rect "$1")"
+    [[ $(import -window "$main" -crop "$4x$5+$((r[0] + $2))+$((r[1] + menu_h + $3))" +repage \
+        -format '%[fx:standard_deviation]' info: 2>/dev/null) != 0 ]]
+}
 area_blank() { [[ $(area_stat "$1") == 0 ]]; }
 area_checksum() {
     local r; read -r -a r <<<"$(rect "$1")"
@@ -149,6 +155,9 @@ click cmdStart
 wait_until "the test pattern in the preview" area_shows_picture picCapture
 step "&Capturar"
 click cmdSave
+# The 400-pixel preview never reaches the lower part of the box; the grabbed 640 x 480
+# frame in the image control does, and it stands still.
+wait_until "the grabbed frame below the preview's reach" part_shows_picture ImagXpress1 4 410 392 60
 wait_until "the preview to stop on the grabbed frame" area_still ImagXpress1
 area_shows_picture ImagXpress1 || fail "no grabbed frame in ImagXpress1"
 
