@@ -16,6 +16,8 @@ PACKAGES=(
     qemu-system-x86 busybox-static kmod cpio xz-utils
     # packaging: CPack's Debian dependencies, checks of the desktop entry and metadata
     dpkg-dev file appstream desktop-file-utils
+    # hardening: static analysis (scripts/lint.sh) and libFuzzer (scripts/fuzz.sh)
+    clang libclang-rt-14-dev clang-tidy cppcheck
 )
 
 missing=()

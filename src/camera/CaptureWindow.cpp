@@ -95,7 +95,7 @@ void CaptureWindow::setScale(bool on)
 QImage CaptureWindow::currentFrame() const
 {
     if (m_driver) {
-        const QImage latest = m_driver->currentFrame();
+        QImage latest = m_driver->currentFrame();
         if (!latest.isNull())
             return latest;
     }

@@ -23,6 +23,7 @@ public:
 
     bool connectDriver(CaptureDriver* driver);
     void disconnectDriver();
+    // cppcheck-suppress CastIntegerToAddressAtReturn ; returns the pointer member, no integer
     CaptureDriver* driver() const { return m_driver; }
 
     void setPreview(bool on);

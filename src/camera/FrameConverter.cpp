@@ -77,12 +77,6 @@ std::uint32_t packedBytesPerLine(std::uint32_t format, int width)
     case V4L2_PIX_FMT_NV21:
     case V4L2_PIX_FMT_NV16:
     case V4L2_PIX_FMT_NV61:
-    case V4L2_PIX_FMT_SPCA501:
-    case V4L2_PIX_FMT_SPCA505:
-    case V4L2_PIX_FMT_SPCA508:
-    case V4L2_PIX_FMT_SN9C20X_I420:
-    case V4L2_PIX_FMT_HM12:
-    case V4L2_PIX_FMT_STV0680:
     case V4L2_PIX_FMT_GREY:
     case V4L2_PIX_FMT_SBGGR8:
     case V4L2_PIX_FMT_SGBRG8:
@@ -103,12 +97,7 @@ std::size_t rawFrameBytes(std::uint32_t format, std::uint32_t bytesPerLine, int 
     case V4L2_PIX_FMT_YVU420:
     case V4L2_PIX_FMT_NV12:
     case V4L2_PIX_FMT_NV21:
-    case V4L2_PIX_FMT_SPCA501:
-    case V4L2_PIX_FMT_SPCA505:
-    case V4L2_PIX_FMT_SPCA508:
-    case V4L2_PIX_FMT_SN9C20X_I420:
-    case V4L2_PIX_FMT_HM12:
-        return plane + plane / 2; // chroma at a quarter of the luma, in whatever layout
+        return plane + plane / 2; // two quarter-size chroma planes, or one interleaved
     case V4L2_PIX_FMT_NV16:
     case V4L2_PIX_FMT_NV61:
         return plane * 2;
@@ -149,6 +138,14 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
         m_lastError = QStringLiteral("frame too large");
         return QImage();
     }
+    // The compressed formats of old webcams are decoded by code in libv4lconvert that
+    // reads past short or odd frames; the station takes the common raw formats, whose
+    // size is checked below, and (M)JPEG, whose decoder finds its own end.
+    if (!packedBytesPerLine(pixelFormat, 1) && pixelFormat != V4L2_PIX_FMT_MJPEG &&
+        pixelFormat != V4L2_PIX_FMT_JPEG) {
+        m_lastError = QStringLiteral("unsupported pixel format");
+        return QImage();
+    }
     const std::uint32_t lineBytes =
         bytesPerLine ? bytesPerLine : packedBytesPerLine(pixelFormat, width);
     // libv4lconvert reads a raw frame by its size, not by the bytes it was given: a short
@@ -179,18 +176,21 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
         m_lastError = QStringLiteral("out of memory");
         return QImage();
     }
-    // QImage pads lines to four bytes; libv4lconvert writes them packed.
-    const bool packed = image.bytesPerLine() == width * 3;
+    // QImage pads lines to four bytes; libv4lconvert writes them packed. Sizes below fit
+    // an int (sides are at most MaxSide), which is what libv4lconvert takes.
+    const qsizetype lineBytes3 = qsizetype(width) * 3;
+    const qsizetype rgbBytes = lineBytes3 * height;
+    const bool packed = image.bytesPerLine() == lineBytes3;
     QByteArray scratch;
     unsigned char* out = image.bits();
     if (!packed) {
-        scratch.resize(width * height * 3);
+        scratch.resize(rgbBytes);
         out = reinterpret_cast<unsigned char*>(scratch.data());
     }
     // libv4lconvert takes a non-const source although it only reads it.
     const int written = v4lconvert_convert(m_data, &src, &dst, const_cast<unsigned char*>(data),
-                                           static_cast<int>(size), out, width * height * 3);
-    if (written < width * height * 3) {
+                                           static_cast<int>(size), out, static_cast<int>(rgbBytes));
+    if (written < rgbBytes) {
         m_lastError = QString::fromLocal8Bit(v4lconvert_get_error_message(m_data));
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("short frame");
@@ -198,7 +198,8 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
     }
     if (!packed) {
         for (int y = 0; y < height; ++y)
-            std::memcpy(image.scanLine(y), scratch.constData() + y * width * 3, width * 3);
+            std::memcpy(image.scanLine(y), scratch.constData() + y * lineBytes3,
+                        std::size_t(lineBytes3));
     }
     m_lastError.clear();
     return image;

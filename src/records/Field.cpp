@@ -47,7 +47,7 @@ QByteArray Field::getChunk(qint64 n)
     const QByteArray all = bytesOf(value());
     if (n <= 0 || m_chunkOffset >= all.size())
         return QByteArray();
-    const QByteArray chunk = all.mid(m_chunkOffset, n);
+    QByteArray chunk = all.mid(m_chunkOffset, n);
     m_chunkOffset += chunk.size();
     return chunk;
 }

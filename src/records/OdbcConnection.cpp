@@ -185,9 +185,12 @@ private:
             const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
             if (n > ChunkSize) {
                 p.indicator = SQL_LEN_DATA_AT_EXEC(n);
-                rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
-                                      columnSize, 0, reinterpret_cast<SQLPOINTER>(quintptr(index)),
-                                      0, &p.indicator);
+                // The parameter's number travels as the pointer value that SQLParamData hands
+                // back; ODBC defines it so.
+                rc = SQLBindParameter(
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+                    reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
             } else {
                 p.indicator = n;
                 rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,

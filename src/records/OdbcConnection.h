@@ -23,6 +23,7 @@ public:
     static QString sqlServerDriver();
 
     ResultTable query(const QString& sql, const QVariantList& params) override;
+    // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own
     qint64 execute(const QString& sql, const QVariantList& params) override;
     void begin() override;
     void commit() override;

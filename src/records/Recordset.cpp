@@ -86,7 +86,7 @@ int Recordset::recordCount() const
 
 void Recordset::positionChanged()
 {
-    for (auto& field : m_fields)
+    for (const auto& field : m_fields)
         field->resetForRow();
 }
 

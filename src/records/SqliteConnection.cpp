@@ -60,6 +60,7 @@ public:
             return true;
         if (rc == SQLITE_DONE)
             return false;
+        // cppcheck-suppress missingReturn ; fail() is [[noreturn]]: it always throws
         m_owner.fail();
     }
 

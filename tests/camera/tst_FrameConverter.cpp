@@ -38,8 +38,8 @@ private slots:
     void refusesFramesItCannotConvert_data();
     void refusesFramesItCannotConvert();
     void keepsWorkingAfterABadFrame();
-    void refusesFramesShorterThanTheirSize_data();
-    void refusesFramesShorterThanTheirSize();
+    void refusesFramesItCannotReadSafely_data();
+    void refusesFramesItCannotReadSafely();
 };
 
 void TestFrameConverter::convertsCameraFramesToRgb_data()
@@ -132,7 +132,7 @@ void TestFrameConverter::keepsWorkingAfterABadFrame()
 
 // libv4lconvert reads a raw frame by its declared size, whatever it was handed; a short
 // frame must be refused before it is read past its end.
-void TestFrameConverter::refusesFramesShorterThanTheirSize_data()
+void TestFrameConverter::refusesFramesItCannotReadSafely_data()
 {
     QTest::addColumn<quint32>("format");
     QTest::addColumn<QSize>("size");
@@ -155,11 +155,15 @@ void TestFrameConverter::refusesFramesShorterThanTheirSize_data()
         << quint32(V4L2_PIX_FMT_YUYV) << QSize(64, 48) << 160u << 160 * 48 - 1 << shortFrame;
     QTest::newRow("line shorter than the width")
         << quint32(V4L2_PIX_FMT_YUYV) << QSize(64, 48) << 100u << 64 * 48 * 2 << shortFrame;
+    // Found by the fuzzer: libv4lconvert's decoder of this old webcam compression read
+    // outside its buffers on an 8 x 4 frame of 32 bytes.
+    QTest::newRow("old webcam compression") << quint32(V4L2_PIX_FMT_SN9C10X) << QSize(8, 4) << 0u
+                                            << 32 << QStringLiteral("unsupported pixel format");
     QTest::newRow("wider than any camera") << quint32(V4L2_PIX_FMT_MJPEG) << QSize(60000, 4) << 0u
                                            << 4096 << QStringLiteral("frame too large");
 }
 
-void TestFrameConverter::refusesFramesShorterThanTheirSize()
+void TestFrameConverter::refusesFramesItCannotReadSafely()
 {
     QFETCH(quint32, format);
     QFETCH(QSize, size);
