@@ -21,17 +21,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     // The JPEG and GIF readers are plugins, found through the application object.
     qputenv("QT_LOGGING_RULES", "qt.gui.imageio*=false");
     static QCoreApplication app(*argc, *argv);
-
-    // The work file, as a photo read writes it and reads it back.
-    static const QString workFile =
-        QDir::temp().filePath(QStringLiteral("fuzz-pictemp-%1.jpg").arg(getpid()));
-    QFile file(workFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        std::abort();
-    file.close();
-    const QImage read = qc::PhotoRecords::loadPicture(workFile);
-    if (!read.isNull() && qint64(read.width()) * read.height() > qc::PhotoRecords::MaxPicturePixels)
-        std::abort();
     return 0;
 }
 

@@ -93,7 +93,7 @@ void Recordset::positionChanged()
 Field& Recordset::fields(const QString& name)
 {
     checkOpen();
-    for (auto& field : m_fields)
+    for (const auto& field : m_fields)
         if (field->name().compare(name, Qt::CaseInsensitive) == 0)
             return *field;
     throw DatabaseError(QStringLiteral("Campo não encontrado: \"%1\"").arg(name));

@@ -58,10 +58,9 @@ public:
         const int rc = sqlite3_step(m_stmt);
         if (rc == SQLITE_ROW)
             return true;
-        if (rc == SQLITE_DONE)
-            return false;
-        // cppcheck-suppress missingReturn ; fail() is [[noreturn]]: it always throws
-        m_owner.fail();
+        if (rc != SQLITE_DONE)
+            m_owner.fail();
+        return false;
     }
 
     sqlite3_stmt* handle() const { return m_stmt; }
