@@ -18,13 +18,9 @@ namespace qc {
 
 namespace {
 
-// The .ui file keeps whole points only; the design's sizes are these.
 QFont tahoma(double pointSize, bool bold)
 {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
+    return designFont(QStringLiteral("Tahoma"), pointSize, bold);
 }
 
 } // namespace

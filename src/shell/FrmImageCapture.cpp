@@ -4,8 +4,8 @@
 
 #include "camera/CameraController.h"
 #include "camera/QtCaptureLibrary.h"
-#include "core/Desktop.h"
 #include "core/DesignFonts.h"
+#include "core/Desktop.h"
 #include "imaging/CropZoom.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegExport.h"
@@ -49,12 +49,9 @@ void setBackground(QWidget* widget, const QColor& colour)
     widget->setAutoFillBackground(true);
 }
 
-QFont designFont(double pointSize, bool bold)
+QFont msSansSerif(double pointSize, bool bold)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
+    return designFont(QStringLiteral("MS Sans Serif"), pointSize, bold);
 }
 
 } // namespace
@@ -112,7 +109,7 @@ void FrmImageCapture::applyDesign()
         icon.addFile(QStringLiteral(":/icons/quvelocap-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
-    setFont(designFont(designFontSize, false));
+    setFont(msSansSerif(designFontSize, false));
     setBackground(this, QColor(239, 239, 239));
     setBackground(centralWidget(), QColor(239, 239, 239));
 
@@ -120,9 +117,9 @@ void FrmImageCapture::applyDesign()
     centralWidget()->setFixedSize(820, 629);
     setFixedSize(820, 629 + menuBar()->sizeHint().height());
 
-    ui->cmdSave->setFont(designFont(designFontSize, true));
-    ui->lblMensagem->setFont(designFont(largeFontSize, true));
-    ui->Label4->setFont(designFont(largeFontSize, false));
+    ui->cmdSave->setFont(msSansSerif(designFontSize, true));
+    ui->lblMensagem->setFont(msSansSerif(largeFontSize, true));
+    ui->Label4->setFont(msSansSerif(largeFontSize, false));
 
     setBackground(ui->picCapture, QColor(128, 128, 128));
     setBackground(ui->ImagXpress1, QColor(128, 128, 128));
@@ -255,7 +252,8 @@ void FrmImageCapture::mnuConfig_Click()
 void FrmImageCapture::showSettingsDialog()
 {
     if (!m_settingsDialog)
-        m_settingsDialog = new FrmConfig(*m_module1, [this] { MontarComboUnidade(); }, this);
+        m_settingsDialog = new FrmConfig(
+            *m_module1, [this] { MontarComboUnidade(); }, this);
     m_settingsDialog->showModeless();
 }
 
