@@ -106,6 +106,27 @@ std::size_t rawFrameBytes(std::uint32_t format, std::uint32_t bytesPerLine, int 
     }
 }
 
+// Bayer mosaics and subsampled chroma come in 2 x 2 blocks; libv4lconvert reads whole
+// blocks, past the end of a frame with an odd or single line or column.
+bool needsEvenSides(std::uint32_t format)
+{
+    switch (format) {
+    case V4L2_PIX_FMT_SBGGR8:
+    case V4L2_PIX_FMT_SGBRG8:
+    case V4L2_PIX_FMT_SGRBG8:
+    case V4L2_PIX_FMT_SRGGB8:
+    case V4L2_PIX_FMT_YUV420:
+    case V4L2_PIX_FMT_YVU420:
+    case V4L2_PIX_FMT_NV12:
+    case V4L2_PIX_FMT_NV21:
+    case V4L2_PIX_FMT_NV16:
+    case V4L2_PIX_FMT_NV61:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 FrameConverter::FrameConverter()
@@ -144,6 +165,10 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
     if (!packedBytesPerLine(pixelFormat, 1) && pixelFormat != V4L2_PIX_FMT_MJPEG &&
         pixelFormat != V4L2_PIX_FMT_JPEG) {
         m_lastError = QStringLiteral("unsupported pixel format");
+        return QImage();
+    }
+    if (needsEvenSides(pixelFormat) && (width % 2 || height % 2)) {
+        m_lastError = QStringLiteral("odd frame size");
         return QImage();
     }
     const std::uint32_t lineBytes =

@@ -140,9 +140,10 @@ void TestFrameConverter::refusesFramesItCannotReadSafely_data()
     QTest::addColumn<int>("bytes");
     QTest::addColumn<QString>("error");
     const QString shortFrame = QStringLiteral("short frame");
-    // Found by the frame conversion fuzzer: a Bayer frame of 1159 x 4 in 225 bytes.
+    // Found by the frame conversion fuzzer: a Bayer frame of 1159 x 4 in 225 bytes (the
+    // width made even here, which the odd one is refused for anyway).
     QTest::newRow("Bayer, a fraction of the frame")
-        << quint32(V4L2_PIX_FMT_SBGGR8) << QSize(1159, 4) << 0u << 225 << shortFrame;
+        << quint32(V4L2_PIX_FMT_SBGGR8) << QSize(1160, 4) << 0u << 225 << shortFrame;
     QTest::newRow("Bayer, one byte short")
         << quint32(V4L2_PIX_FMT_SBGGR8) << QSize(640, 480) << 0u << 640 * 480 - 1 << shortFrame;
     QTest::newRow("YUV 4:2:0, one byte short") << quint32(V4L2_PIX_FMT_YUV420) << QSize(640, 480)
@@ -159,6 +160,11 @@ void TestFrameConverter::refusesFramesItCannotReadSafely_data()
     // outside its buffers on an 8 x 4 frame of 32 bytes.
     QTest::newRow("old webcam compression") << quint32(V4L2_PIX_FMT_SN9C10X) << QSize(8, 4) << 0u
                                             << 32 << QStringLiteral("unsupported pixel format");
+    // Found by the fuzzer: a Bayer frame one pixel wide was demosaiced past its end.
+    QTest::newRow("Bayer, one column") << quint32(V4L2_PIX_FMT_SGBRG8) << QSize(1, 7) << 0u << 15
+                                       << QStringLiteral("odd frame size");
+    QTest::newRow("YUV 4:2:0, odd height") << quint32(V4L2_PIX_FMT_YUV420) << QSize(64, 47) << 0u
+                                           << 64 * 48 * 2 << QStringLiteral("odd frame size");
     QTest::newRow("wider than any camera") << quint32(V4L2_PIX_FMT_MJPEG) << QSize(60000, 4) << 0u
                                            << 4096 << QStringLiteral("frame too large");
 }
