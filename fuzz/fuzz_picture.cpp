@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     file.close();
     const QImage read = qc::PhotoRecords::loadPicture(workFile);
-    if (!read.isNull() && qint64(read.width()) * read.height() > qc::PhotoRecords::MaxPicturePixels)
+    if (!read.isNull() && qint64(read.width()) * read.height() > qc::PictureDecoder::kMaxPixels)
         std::abort();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "core/Desktop.h"
 #include "core/Error.h"
+#include "imaging/PictureDecoder.h"
 #include "records/Connection.h"
 #include "records/DatabaseError.h"
 #include "records/Field.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QStandardPaths>
 
 namespace qc {
@@ -41,27 +41,6 @@ void removeIfPresent(const QString& path)
     QFile file(path);
     if (file.exists() && !file.remove())
         throw fileError(QStringLiteral("Não foi possível apagar o arquivo"), file);
-}
-
-// libjpeg makes up the missing end of a cut-off JPEG in grey and calls it a success, so
-// a JPEG counts only when its end-of-image marker is there (trailing zero padding, which
-// some writers leave, is allowed).
-bool jpegIsWhole(QFile& file)
-{
-    const qint64 size = file.size();
-    qint64 at = size;
-    char byte = 0;
-    while (at > 0) {
-        if (!file.seek(at - 1) || !file.getChar(&byte))
-            return false;
-        if (byte != 0)
-            break;
-        --at;
-    }
-    if (at < 4 || !file.seek(at - 2))
-        return false;
-    const QByteArray end = file.read(2);
-    return file.seek(0) && end == QByteArray("\xFF\xD9", 2);
 }
 
 // Where the identity of a student's row can be named, the update goes to exactly the row
@@ -127,18 +106,7 @@ QImage PhotoRecords::loadPicture(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QImage();
-    // Checked before the reader starts, which must see the file from its beginning.
-    if (file.peek(2) == QByteArray("\xFF\xD8", 2) && !jpegIsWhole(file))
-        return QImage();
-    QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > MaxPicturePixels)
-        return QImage();
-    QImage image;
-    if (!reader.read(&image))
-        return QImage();
-    return image;
+    return PictureDecoder().decode(file);
 }
 
 void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,

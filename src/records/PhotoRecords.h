@@ -41,9 +41,6 @@ public:
     // The one server message after which a read is tried once more from the query.
     static const QString RestartText;
     static const QString WorkFileName;
-    // A photo with more pixels than this is refused before it is decoded: a damaged or
-    // hostile header must not make the station allocate gigabytes.
-    static constexpr qint64 MaxPicturePixels = 40'000'000;
 
     // setMensagem is the status line of the capture window.
     PhotoRecords(Module1& module, std::function<void(const QString&)> setMensagem);
@@ -68,6 +65,8 @@ public:
 
     // The picture in a file, or an empty image for anything that is not a whole picture
     // of a sane size (unknown bytes, a truncated JPEG, an absurd declared size).
+    // The picture in the work file, through the station's one decoder of stored photos
+    // (only common formats, cut-off files and absurd declared sizes refused).
     static QImage loadPicture(const QString& path);
 
 private:
