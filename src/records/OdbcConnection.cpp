@@ -28,7 +28,20 @@ bool ok(SQLRETURN rc)
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
-[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback)
+// psqlODBC and FreeTDS word a connection lost halfway by what they were doing at the
+// time ("internal SAVEPOINT failed"); the operator needs to read that the server is gone.
+bool connectionDead(SQLHDBC dbc)
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN rc =
+        SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, SQL_IS_UINTEGER, nullptr);
+    return ok(rc) && dead == SQL_CD_TRUE;
+}
+
+// liveDbc: the open connection the failing work ran on, asked (after the diagnostics are
+// read) whether it died; null where there was no open connection to lose.
+[[noreturn]] void raise(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback,
+                        SQLHDBC liveDbc = SQL_NULL_HDBC)
 {
     QStringList messages;
     QString firstState;
@@ -47,6 +60,8 @@ bool ok(SQLRETURN rc)
         if (!messages.contains(message))
             messages.append(message);
     }
+    if (liveDbc != SQL_NULL_HDBC && connectionDead(liveDbc))
+        messages.prepend(QStringLiteral("A conexão com o banco de dados foi perdida."));
     throw DatabaseError(messages.isEmpty() ? fallback : messages.join(QLatin1Char('\n')),
                         firstState);
 }
@@ -87,7 +102,7 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    explicit Statement(SQLHDBC dbc)
+    explicit Statement(SQLHDBC dbc) : m_dbc(dbc)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
@@ -99,7 +114,7 @@ public:
     void check(SQLRETURN rc) const
     {
         if (!ok(rc) && rc != SQL_NO_DATA)
-            raise(SQL_HANDLE_STMT, m_stmt, QStringLiteral("Falha no comando ODBC."));
+            raise(SQL_HANDLE_STMT, m_stmt, QStringLiteral("Falha no comando ODBC."), m_dbc);
     }
 
     void run(const QString& sql, const QVariantList& params)
@@ -261,6 +276,7 @@ private:
                                   value.size() / qsizetype(sizeof(char16_t)));
     }
 
+    SQLHDBC m_dbc;
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     std::vector<Param> m_params;
 };
@@ -358,7 +374,7 @@ void OdbcConnection::begin()
         throw DatabaseError(QStringLiteral("Já existe uma transação em andamento."));
     if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
-        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao iniciar a transação."));
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao iniciar a transação."), m_dbc);
     m_inTransaction = true;
 }
 
@@ -369,12 +385,12 @@ void OdbcConnection::endTransaction(bool commit)
     const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, m_dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
     if (!ok(rc)) {
         // A failed commit leaves the transaction open; the caller's rollback ends it.
-        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."));
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."), m_dbc);
     }
     m_inTransaction = false;
     if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT,
                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)))
-        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."));
+        raise(SQL_HANDLE_DBC, m_dbc, QStringLiteral("Falha ao encerrar a transação."), m_dbc);
 }
 
 void OdbcConnection::commit()

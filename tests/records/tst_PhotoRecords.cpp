@@ -462,8 +462,9 @@ private slots:
                                          << "está vazio; a foto anterior foi mantida.";
         QTest::newRow("update refused by a trigger") << "trigger"
                                                      << "foto bloqueada pela secretaria";
-        QTest::newRow("connection killed at the first chunk") << "kill"
-                                                              << "";
+        QTest::newRow("connection killed at the first chunk")
+            << "kill"
+            << "A conexão com o banco de dados foi perdida.";
         QTest::newRow("connection closed before the update") << "close"
                                                              << "";
     }
