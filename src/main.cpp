@@ -21,9 +21,11 @@
 namespace {
 
 // Without a display Qt would abort with a terse message; say how to see the station.
-bool displayAvailable()
+bool displayAvailable(const QStringList& arguments)
 {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") ||
+        arguments.contains(QStringLiteral("-platform")) ||
+        arguments.contains(QStringLiteral("--platform")))
         return true;
 #ifdef Q_OS_LINUX
     return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
@@ -36,7 +38,36 @@ bool displayAvailable()
 
 int main(int argc, char* argv[])
 {
-    if (!displayAvailable()) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Run on the built-in demonstration database and test-pattern camera."));
+    parser.addOption(demo);
+
+    // --help and --version answer on a terminal too, before any display is needed. Qt's
+    // own options (-platform, ...) are only known once the application exists, so a
+    // command line this first look does not understand is left to that second one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (parser.parse(arguments)) {
+        if (parser.isSet(help)) {
+            std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                            QStringLiteral("quvelocap"))),
+                       stdout);
+            return 0;
+        }
+        if (parser.isSet(version)) {
+            std::printf("quvelocap %s\n", QUVELOCAP_VERSION);
+            return 0;
+        }
+    }
+
+    if (!displayAvailable(arguments)) {
         std::fputs("quvelocap: no display found (DISPLAY is not set).\n"
                    "Run it on a desktop, or in a virtual one:\n"
                    "  xvfb-run -a -s '-screen 0 1280x1024x24' quvelocap --demo\n",
@@ -48,16 +79,6 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(qc::applicationName());
     QApplication::setOrganizationName(qc::applicationName());
     QApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption demo(
-        QStringLiteral("demo"),
-        QStringLiteral("Run on the built-in demonstration database and test-pattern camera."));
-    parser.addOption(demo);
     parser.process(app);
 
     qc::QtDesktop desktop;
@@ -80,8 +101,8 @@ int main(int argc, char* argv[])
                          qPrintable(error.description()));
             return 1;
         }
-        demoSettings = std::make_unique<qc::QtSettingsStore>(
-            QFileInfo(database).absolutePath() + QStringLiteral("/demo-settings.conf"));
+        demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
+                                                             QStringLiteral("/demo-settings.conf"));
         if (demoSettings->value(QStringLiteral("srv")).isEmpty())
             demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
         services.settings = demoSettings.get();
