@@ -182,8 +182,8 @@ void FrmImageCapture::Form_Load()
 {
     MontarListaDispositivos();
 
-    CaminhoApp = m_services.appFolder + QLatin1Char('/');
-    m_module1->setCaminhoApp(CaminhoApp);
+    // The application folder and its separator, where the photo's work file lives.
+    m_module1->setCaminhoApp(m_services.appFolder + QLatin1Char('/'));
 
     if (ui->lstDevices->count() > 0) {
         ui->lstDevices->setCurrentRow(0);

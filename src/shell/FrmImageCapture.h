@@ -41,9 +41,6 @@ public:
     // Close, by any route: stops a running preview and ends the program.
     void Form_Unload();
 
-    // Folder of the program followed by the separator; the work file lives there.
-    QString CaminhoApp;
-
     // Camera.
     void MontarListaDispositivos();
     void PararPreview();

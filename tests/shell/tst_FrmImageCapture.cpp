@@ -4,6 +4,7 @@
 #include "common/RecordingDesktop.h"
 #include "imaging/ImageControl.h"
 #include "imaging/PictureBox.h"
+#include "records/Module1.h"
 #include "shell/FrmImageCapture.h"
 #include "ui_frmImageCapture.h"
 
@@ -255,7 +256,7 @@ private slots:
         QVERIFY(!window.ui->cmdSave->isEnabled());
         QCOMPARE(window.ui->cmbZoom->currentText(), QStringLiteral("100%"));
         QCOMPARE(window.ui->ImagXpress1->zoomFactor(), 1.0);
-        QCOMPARE(window.CaminhoApp, QDir::tempPath() + QLatin1Char('/'));
+        QCOMPARE(window.module1().CaminhoApp(), QDir::tempPath() + QLatin1Char('/'));
         // Nothing stored: the settings dialog comes up beside the window, no message.
         QVERIFY(window.settingsDialog());
         QVERIFY(window.settingsDialog()->isVisible());
