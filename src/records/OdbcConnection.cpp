@@ -407,32 +407,9 @@ qint64 OdbcConnection::updateFirstRow(const QString& table, const QVector<Column
                                       const QVector<ColumnValue>& keys)
 {
     checkIdentifier(table);
-    QString assignments;
     QVariantList values;
-    for (const ColumnValue& set : sets) {
-        checkIdentifier(set.column);
-        if (!assignments.isEmpty())
-            assignments += QStringLiteral(", ");
-        // NULL as text: a NULL parameter carries a type, and SQL Server will not turn a
-        // character NULL into varbinary.
-        if (isNull(set.value)) {
-            assignments += set.column + QStringLiteral(" = NULL");
-        } else {
-            assignments += set.column + QStringLiteral(" = ?");
-            values.append(set.value);
-        }
-    }
-    QString where;
-    for (const ColumnValue& key : keys) {
-        checkIdentifier(key.column);
-        where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
-        if (isNull(key.value)) {
-            where += key.column + QStringLiteral(" IS NULL");
-        } else {
-            where += key.column + QStringLiteral(" = ?");
-            values.append(key.value);
-        }
-    }
+    const QString assignments = setClause(sets, values);
+    const QString where = whereClause(keys, values);
     QString sql;
     if (m_target.engine == ConnectionTarget::Engine::PostgreSql)
         sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") + assignments +

@@ -5,6 +5,8 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
+
 namespace qc {
 
 // All rows of one result, read at once: the station's statements return one student's row
@@ -50,6 +52,16 @@ public:
     virtual QString maskedTarget() const = 0;
 
     static void checkIdentifier(const QString& name);
+
+    // " WHERE k1 = ? AND k2 IS NULL ...": every key matched, NULL keys by IS NULL; the
+    // bound values are appended to values in order.
+    static QString whereClause(const QVector<ColumnValue>& keys, QVariantList& values);
+    // "c1 = ?, c2 = NULL, ...". A NULL goes in as text (a NULL parameter carries a type,
+    // and SQL Server will not turn a character NULL into varbinary); any other value gets
+    // the placeholder that placeholder returns, which appends what it binds to values.
+    using Placeholder = std::function<QString(const QVariant& value, QVariantList& values)>;
+    static QString setClause(const QVector<ColumnValue>& sets, QVariantList& values,
+                             const Placeholder& placeholder = {});
     static bool isNull(const QVariant& value) { return !value.isValid() || value.isNull(); }
 };
 

@@ -168,18 +168,8 @@ qint64 SqliteConnection::updateFirstRow(const QString& table, const QVector<Colu
                                         const QVector<ColumnValue>& keys)
 {
     checkIdentifier(table);
-    QString where;
     QVariantList keyValues;
-    for (const ColumnValue& key : keys) {
-        checkIdentifier(key.column);
-        where += where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
-        if (isNull(key.value)) {
-            where += key.column + QStringLiteral(" IS NULL");
-        } else {
-            where += key.column + QStringLiteral(" = ?");
-            keyValues.append(key.value);
-        }
-    }
+    const QString where = whereClause(keys, keyValues);
 
     // A savepoint makes the update and its blob writes one step, inside or outside the
     // caller's transaction.
@@ -194,22 +184,18 @@ qint64 SqliteConnection::updateFirstRow(const QString& table, const QVector<Colu
         }
         const qint64 rowid = found.rows.first().first().toLongLong();
 
-        QString assignments;
+        // Binary values get room of their size here and are written into it in pieces
+        // below.
         QVariantList values;
-        for (const ColumnValue& set : sets) {
-            checkIdentifier(set.column);
-            if (!assignments.isEmpty())
-                assignments += QStringLiteral(", ");
-            if (isNull(set.value)) {
-                assignments += set.column + QStringLiteral(" = NULL");
-            } else if (set.value.typeId() == QMetaType::QByteArray) {
-                assignments += set.column + QStringLiteral(" = zeroblob(?)");
-                values.append(qint64(set.value.toByteArray().size()));
-            } else {
-                assignments += set.column + QStringLiteral(" = ?");
-                values.append(set.value);
-            }
-        }
+        const QString assignments =
+            setClause(sets, values, [](const QVariant& value, QVariantList& bound) {
+                if (value.typeId() == QMetaType::QByteArray) {
+                    bound.append(qint64(value.toByteArray().size()));
+                    return QStringLiteral("zeroblob(?)");
+                }
+                bound.append(value);
+                return QStringLiteral("?");
+            });
         values.append(rowid);
         const qint64 changed = execute(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                                            assignments + QStringLiteral(" WHERE rowid = ?"),
