@@ -5,6 +5,20 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
+
+// Mean absolute difference per colour channel (0-255) of two pictures of one size.
+inline double meanAbsDifference(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * a.width() * a.height());
+}
 
 // A 640 x 480 picture with smooth gradients and a few flat patches, the kind of
 // content a lossy camera format keeps well, so converted frames can be compared with it.

@@ -2,6 +2,8 @@
 // that the V4L2 driver meets a real kernel driver: enumeration, streaming with format
 // conversion, controls, a busy device and a device that disappears mid-stream.
 
+#include "TestFrames.h"
+
 #include "camera/V4l2Driver.h"
 
 #include <QSignalSpy>
@@ -33,18 +35,6 @@ double meanLuma(const QImage& image)
         for (int x = 0; x < image.width(); ++x)
             sum += qGray(image.pixel(x, y));
     return sum / (image.width() * image.height());
-}
-
-double meanAbsDifference(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                   std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
 }
 
 // Waits for n frames after the current one, so a control change has reached the picture.

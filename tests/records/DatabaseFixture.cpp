@@ -3,6 +3,7 @@
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
 
+#include <QTest>
 #include <QUrl>
 
 namespace {
@@ -20,6 +21,13 @@ QStringList DatabaseFixture::engines()
     if (!env("QC_PG_SERVER").isEmpty())
         list.append(QStringLiteral("postgresql"));
     return list;
+}
+
+void DatabaseFixture::addEngineRows()
+{
+    QTest::addColumn<QString>("engine");
+    for (const QString& engine : engines())
+        QTest::newRow(qPrintable(engine)) << engine;
 }
 
 DatabaseFixture::DatabaseFixture(const QString& engine) : m_engine(engine)

@@ -17,6 +17,9 @@ class DatabaseFixture
 public:
     // The engines available to this run: "sqlite" always, "postgresql" when configured.
     static QStringList engines();
+    // For a suite's initTestCase_data(): the global column "engine", one row per engine,
+    // so that every test body runs on each of them.
+    static void addEngineRows();
 
     explicit DatabaseFixture(const QString& engine);
 

@@ -162,12 +162,7 @@ private:
     QVariant storedPhoto() const { return photoOf(m_cn, kUnit, kEnrolment); }
 
 private slots:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("engine");
-        for (const QString& engine : DatabaseFixture::engines())
-            QTest::newRow(qPrintable(engine)) << engine;
-    }
+    void initTestCase_data() { DatabaseFixture::addEngineRows(); }
 
     void init()
     {

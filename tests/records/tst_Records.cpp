@@ -132,12 +132,7 @@ private:
     }
 
 private slots:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("engine");
-        for (const QString& engine : DatabaseFixture::engines())
-            QTest::newRow(qPrintable(engine)) << engine;
-    }
+    void initTestCase_data() { DatabaseFixture::addEngineRows(); }
 
     void init()
     {

@@ -105,12 +105,7 @@ private:
     void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
 private slots:
-    void initTestCase_data()
-    {
-        QTest::addColumn<QString>("engine");
-        for (const QString& engine : DatabaseFixture::engines())
-            QTest::newRow(qPrintable(engine)) << engine;
-    }
+    void initTestCase_data() { DatabaseFixture::addEngineRows(); }
 
     void init()
     {
