@@ -15,9 +15,7 @@
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
 #include "records/Module1.h"
-#include "records/Field.h"
 #include "records/PhotoRecords.h"
-#include "records/Recordset.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -334,41 +332,18 @@ struct Ours
     // The bytes the photo control produced, stored for unit 1, enrolment 1001.
     void store(const QByteArray& bytes)
     {
-        const QString path = records.workFilePath();
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("work file");
-        file.close();
-        records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
-                           QStringLiteral("codigounidade = ? and matricula = ?"),
-                           {QStringLiteral("1"), QStringLiteral("1001")}, path);
-        if (mensagem != QLatin1String("Foto salva com sucesso"))
-            qFatal("store: %s", qPrintable(mensagem));
+        if (records.storePhoto(QStringLiteral("1"), QStringLiteral("1001"), bytes) !=
+            qc::PhotoRecords::Outcome::Done)
+            qFatal("store: no row");
     }
 
     // The stored bytes, as they reach the picture decoder.
     QByteArray read()
     {
-        // LerFoto's road up to the decoder: the field in chunks into the work file, and the
-        // file as the decoder reads it.
-        const QString path = records.workFilePath();
-        qc::Recordset rs;
-        rs.open(QStringLiteral("SELECT matricula, foto FROM Aca_FichaCadastralAluno WHERE "
-                               "CodigoUnidade = ? and matricula = ?"),
-                module.cnBanco(), {QStringLiteral("1"), QStringLiteral("1001")});
-        qc::Field& photo = rs.fields(QStringLiteral("foto"));
-        QFile out(path);
-        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        const qint64 size = photo.actualSize();
-        for (qint64 requested = 0; requested < size; requested += 16384)
-            out.write(photo.getChunk(16384));
-        out.close();
-        QFile in(path);
-        in.open(QIODevice::ReadOnly);
-        QByteArray bytes = in.readAll(); // while the row is held, as the read decodes it
-        in.close();
-        rs.close();
-        QFile::remove(path);
+        QByteArray bytes;
+        if (records.readPhoto(QStringLiteral("1"), QStringLiteral("1001"), bytes) !=
+            qc::PhotoRecords::Outcome::Done)
+            qFatal("read: no photo");
         return bytes;
     }
 };

@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstring>
 #include <vector>
 
 namespace qc {
@@ -60,10 +61,13 @@ bool connectionDead(SQLHDBC dbc)
         if (!messages.contains(message))
             messages.append(message);
     }
-    if (liveDbc != SQL_NULL_HDBC && connectionDead(liveDbc))
+    // 08xxx: the link to the server failed (psqlODBC says 08S01 when the backend is gone).
+    const bool lost = liveDbc != SQL_NULL_HDBC &&
+                      (connectionDead(liveDbc) || firstState.startsWith(QLatin1String("08")));
+    if (lost)
         messages.prepend(QStringLiteral("A conexão com o banco de dados foi perdida."));
     throw DatabaseError(messages.isEmpty() ? fallback : messages.join(QLatin1Char('\n')),
-                        firstState);
+                        firstState, lost);
 }
 
 SQLHENV environment()
@@ -146,7 +150,7 @@ public:
         return rows;
     }
 
-    ResultTable fetchAll()
+    ResultTable fetchAll(qsizetype maxRows)
     {
         ResultTable table;
         SQLSMALLINT count = 0;
@@ -163,7 +167,7 @@ public:
         }
         if (count == 0)
             return table;
-        for (;;) {
+        while (maxRows < 0 || table.rows.size() < maxRows) {
             const SQLRETURN rc = SQLFetch(m_stmt);
             if (rc == SQL_NO_DATA)
                 break;
@@ -254,21 +258,44 @@ private:
         const SQLLEN room = binary ? ChunkSize : ChunkSize - SQLLEN(sizeof(SQLWCHAR));
         QByteArray value("", 0);
         char buffer[ChunkSize];
-        for (bool first = true;; first = false) {
-            SQLLEN indicator = 0;
-            const SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
-            if (rc == SQL_NO_DATA)
-                break;
-            check(rc);
-            if (indicator == SQL_NULL_DATA)
-                return QVariant();
-            // The first answer gives the whole length, unless the driver cannot tell.
-            if (first && indicator != SQL_NO_TOTAL && indicator > room)
-                value.reserve(indicator);
+        SQLLEN indicator = 0;
+        SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+        if (rc == SQL_NO_DATA)
+            return value;
+        check(rc);
+        if (indicator == SQL_NULL_DATA)
+            return QVariant();
+        if (binary && indicator != SQL_NO_TOTAL && indicator > room) {
+            // The first answer gives the whole length: the value gets room of exactly that
+            // size once, and the rest is read straight into it.
+            const SQLLEN total = indicator;
+            value.resize(total);
+            std::memcpy(value.data(), buffer, size_t(room));
+            SQLLEN offset = room;
+            while (offset < total) {
+                rc = SQLGetData(m_stmt, c, cType, value.data() + offset, total - offset,
+                                &indicator);
+                if (rc == SQL_NO_DATA)
+                    break;
+                check(rc);
+                const SQLLEN got =
+                    indicator == SQL_NO_TOTAL ? total - offset : qMin(indicator, total - offset);
+                offset += got;
+            }
+            if (offset != total)
+                throw DatabaseError(
+                    QStringLiteral("O driver entregou %1 de %2 bytes do campo.").arg(offset).arg(total));
+            return value;
+        }
+        for (;;) {
             const bool more = indicator == SQL_NO_TOTAL || indicator > room;
             value.append(buffer, more ? room : indicator);
             if (!more)
                 break;
+            rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc);
         }
         if (binary)
             return value;
@@ -354,11 +381,12 @@ OdbcConnection::~OdbcConnection()
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
 }
 
-ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params)
+ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params,
+                                  qsizetype maxRows)
 {
     Statement st(m_dbc);
     st.run(sql, params);
-    return st.fetchAll();
+    return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)

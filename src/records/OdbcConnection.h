@@ -22,7 +22,8 @@ public:
     // The installed driver for SQL Server: Microsoft's when present, else FreeTDS, else "".
     static QString sqlServerDriver();
 
-    ResultTable query(const QString& sql, const QVariantList& params) override;
+    ResultTable query(const QString& sql, const QVariantList& params,
+                      qsizetype maxRows = -1) override;
     // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own
     qint64 execute(const QString& sql, const QVariantList& params) override;
     void begin() override;

@@ -34,9 +34,10 @@ public:
             if (isNull(v)) {
                 rc = sqlite3_bind_null(m_stmt, i + 1);
             } else if (v.typeId() == QMetaType::QByteArray) {
-                const QByteArray bytes = v.toByteArray();
+                // The bytes stay in params, which outlive the statement's run: no copy.
+                const QByteArray& bytes = *static_cast<const QByteArray*>(v.constData());
                 rc = sqlite3_bind_blob64(m_stmt, i + 1, bytes.isNull() ? "" : bytes.constData(),
-                                         sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+                                         sqlite3_uint64(bytes.size()), SQLITE_STATIC);
             } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                        v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
                 rc = sqlite3_bind_int64(m_stmt, i + 1, v.toLongLong());
@@ -95,7 +96,8 @@ void SqliteConnection::fail() const
     throw DatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
-ResultTable SqliteConnection::query(const QString& sql, const QVariantList& params)
+ResultTable SqliteConnection::query(const QString& sql, const QVariantList& params,
+                                    qsizetype maxRows)
 {
     Statement st(*this, sql);
     st.bind(params);
@@ -103,7 +105,7 @@ ResultTable SqliteConnection::query(const QString& sql, const QVariantList& para
     const int count = sqlite3_column_count(st.handle());
     for (int c = 0; c < count; ++c)
         table.columns.append(QString::fromUtf8(sqlite3_column_name(st.handle(), c)));
-    while (st.step()) {
+    while ((maxRows < 0 || table.rows.size() < maxRows) && st.step()) {
         QVector<QVariant> row(count);
         for (int c = 0; c < count; ++c) {
             sqlite3_stmt* h = st.handle();

@@ -19,7 +19,8 @@ public:
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
-    ResultTable query(const QString& sql, const QVariantList& params) override;
+    ResultTable query(const QString& sql, const QVariantList& params,
+                      qsizetype maxRows = -1) override;
     qint64 execute(const QString& sql, const QVariantList& params) override;
     void begin() override;
     void commit() override;
