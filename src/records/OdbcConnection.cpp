@@ -106,10 +106,13 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    explicit Statement(SQLHDBC dbc) : m_dbc(dbc)
+    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds) : m_dbc(dbc)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
+        if (timeoutSeconds)
+            SQLSetStmtAttr(m_stmt, SQL_ATTR_QUERY_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(timeoutSeconds), 0);
     }
     ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
     Statement(const Statement&) = delete;
@@ -342,12 +345,18 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
     if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
         raise(SQL_HANDLE_ENV, env, QStringLiteral("Falha ao criar a conexão ODBC."));
     m_dbc = dbc;
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(WaitSeconds), 0);
+    QString odbcString = target.odbcString;
+    if (target.engine == ConnectionTarget::Engine::PostgreSql) {
+        // A server that stops answering in the middle of a statement is found out by TCP
+        // keepalives (libpq's, through psqlODBC), instead of the kernel's two hours.
+        odbcString += QStringLiteral("KeepaliveTime=5;KeepaliveInterval=5;");
+    }
     SQLWCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc =
-        SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(target.odbcString)), SQL_NTS,
-                          out, SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+        SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(odbcString)), SQL_NTS, out,
+                          SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
     if (!ok(rc)) {
         try {
             raise(SQL_HANDLE_DBC, dbc,
@@ -358,16 +367,25 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
             throw;
         }
     }
-    if (target.engine == ConnectionTarget::Engine::SqlServer) {
-        try {
-            // Without it FreeTDS cuts long values at its default text size without an error.
-            execute(QStringLiteral("SET TEXTSIZE 2147483647"), {});
-        } catch (...) {
-            SQLDisconnect(dbc);
-            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-            m_dbc = nullptr;
-            throw;
+    try {
+        // No wait on a row that another station holds lasts longer than WaitSeconds, and no
+        // statement twice that: then the operator reads why (a held row as a lock, not as
+        // a slow statement).
+        if (target.engine == ConnectionTarget::Engine::PostgreSql) {
+            execute(QStringLiteral("SET lock_timeout = %1").arg(WaitSeconds * 1000), {});
+            execute(QStringLiteral("SET statement_timeout = %1").arg(2 * WaitSeconds * 1000), {});
+        } else {
+            // Without the text size FreeTDS cuts long values at its default without an error.
+            execute(QStringLiteral("SET TEXTSIZE 2147483647; SET LOCK_TIMEOUT %1")
+                        .arg(WaitSeconds * 1000),
+                    {});
+            m_queryTimeout = WaitSeconds;
         }
+    } catch (...) {
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        m_dbc = nullptr;
+        throw;
     }
 }
 
@@ -384,14 +402,14 @@ OdbcConnection::~OdbcConnection()
 ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params,
                                   qsizetype maxRows)
 {
-    Statement st(m_dbc);
+    Statement st(m_dbc, m_queryTimeout);
     st.run(sql, params);
     return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc);
+    Statement st(m_dbc, m_queryTimeout);
     st.run(sql, params);
     return st.rowCount();
 }

@@ -14,6 +14,9 @@ namespace qc {
 class OdbcConnection : public ProviderConnection
 {
 public:
+    // The longest the station waits on the server for a login, a lock or a statement.
+    static constexpr int WaitSeconds = 15;
+
     explicit OdbcConnection(const ConnectionTarget& target);
     ~OdbcConnection() override;
     OdbcConnection(const OdbcConnection&) = delete;
@@ -41,6 +44,7 @@ private:
     void* m_dbc = nullptr;
     ConnectionTarget m_target;
     bool m_inTransaction = false;
+    unsigned long m_queryTimeout = 0; // seconds; the driver's own timer (SQL Server)
 };
 
 } // namespace qc

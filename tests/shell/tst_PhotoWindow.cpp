@@ -325,6 +325,31 @@ private slots:
         QVERIFY(workFiles().isEmpty());
     }
 
+    // Another station holds the student's row in an open transaction: the store waits a
+    // bounded time, then says why, and the row keeps its photo.
+    void rowHeldElsewhere()
+    {
+        if (m_db->engine() != QLatin1String("postgresql"))
+            QSKIP("a held row is a server's matter; SQLite's lock wait has its own bound");
+        const QByteArray previous = jpeg(pattern(30, 30, 49));
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        m_cn->beginTransaction();
+        m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET matricula = matricula "
+                                     "WHERE matricula = ?"),
+                      {kEnrolment});
+        click(window.ui->Command1);
+        const QString said = window.ui->lblMensagem->text();
+        m_cn->rollbackTransaction();
+        QVERIFY2(said.startsWith(QLatin1String("Erro: ")) && said.contains(QLatin1String("lock")),
+                 qPrintable(said));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        QVERIFY(!m_desktop->waitCursor());
+    }
+
     // A database's answer of several lines: the status line shows the first, where the
     // reason is, and its tooltip the whole text.
     void severalLinesOfReason()
