@@ -186,47 +186,14 @@ qint64 SqliteConnection::updateFirstRow(const QString& table, const QVector<Colu
         }
         const qint64 rowid = found.rows.first().first().toLongLong();
 
-        // Binary values get room of their size here and are written into it in pieces
-        // below.
+        // Every value bound once and written once: no empty room written first and filled
+        // in pieces after, which wrote each page twice and let triggers see zeros.
         QVariantList values;
-        const QString assignments =
-            setClause(sets, values, [](const QVariant& value, QVariantList& bound) {
-                if (value.typeId() == QMetaType::QByteArray) {
-                    bound.append(qint64(value.toByteArray().size()));
-                    return QStringLiteral("zeroblob(?)");
-                }
-                bound.append(value);
-                return QStringLiteral("?");
-            });
+        const QString assignments = setClause(sets, values);
         values.append(rowid);
         const qint64 changed = execute(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                                            assignments + QStringLiteral(" WHERE rowid = ?"),
                                        values);
-
-        for (const ColumnValue& set : sets) {
-            if (isNull(set.value) || set.value.typeId() != QMetaType::QByteArray)
-                continue;
-            const QByteArray bytes = set.value.toByteArray();
-            if (bytes.isEmpty())
-                continue;
-            sqlite3_blob* blob = nullptr;
-            if (sqlite3_blob_open(m_db, "main", table.toUtf8().constData(),
-                                  set.column.toUtf8().constData(), rowid, 1, &blob) != SQLITE_OK) {
-                sqlite3_blob_close(blob);
-                fail();
-            }
-            for (qsizetype offset = 0; offset < bytes.size(); offset += ChunkSize) {
-                const int n = int(qMin(ChunkSize, bytes.size() - offset));
-                if (sqlite3_blob_write(blob, bytes.constData() + offset, n, int(offset)) !=
-                    SQLITE_OK) {
-                    const QString text = QString::fromUtf8(sqlite3_errmsg(m_db));
-                    sqlite3_blob_close(blob);
-                    throw DatabaseError(text);
-                }
-            }
-            if (sqlite3_blob_close(blob) != SQLITE_OK)
-                fail();
-        }
         execute(QStringLiteral("RELEASE qc_update_row"), {});
         return changed;
     } catch (...) {

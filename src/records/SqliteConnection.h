@@ -7,9 +7,8 @@ struct sqlite3_stmt;
 
 namespace qc {
 
-// SQLite through its C API. Binary values are written with incremental blob I/O in
-// ChunkSize pieces (a zeroblob of the exact size, then sqlite3_blob_write), so the file
-// never holds a half-sized value and sizes are exact.
+// SQLite through its C API. Binary values are bound as they are (no copy) and written in
+// one statement.
 class SqliteConnection : public ProviderConnection
 {
 public:
