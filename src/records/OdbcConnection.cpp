@@ -106,7 +106,10 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds) : m_dbc(dbc)
+    // wholeValues: binary values are handed to the driver at once instead of in pieces at
+    // execution (psqlODBC gathers the pieces into a copy of its own first).
+    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, bool wholeValues)
+        : m_dbc(dbc), m_wholeValues(wholeValues)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
@@ -205,7 +208,7 @@ private:
             const SQLLEN n = SQLLEN(p.bytes.size());
             // SQL Server wants a column size of 0 (max) beyond 8,000 bytes.
             const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
-            if (n > ChunkSize) {
+            if (n > ChunkSize && !m_wholeValues) {
                 p.indicator = SQL_LEN_DATA_AT_EXEC(n);
                 // The parameter's number travels as the pointer value that SQLParamData hands
                 // back; ODBC defines it so.
@@ -216,7 +219,9 @@ private:
             } else {
                 p.indicator = n;
                 rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
-                                      columnSize, 0, n ? p.bytes.data() : &empty, n, &p.indicator);
+                                      columnSize, 0,
+                                      n ? const_cast<char*>(p.bytes.constData()) : &empty, n,
+                                      &p.indicator);
             }
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
@@ -307,6 +312,7 @@ private:
     }
 
     SQLHDBC m_dbc;
+    bool m_wholeValues;
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     std::vector<Param> m_params;
 };
@@ -402,14 +408,16 @@ OdbcConnection::~OdbcConnection()
 ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params,
                                   qsizetype maxRows)
 {
-    Statement st(m_dbc, m_queryTimeout);
+    Statement st(m_dbc, m_queryTimeout,
+                 m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
     return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc, m_queryTimeout);
+    Statement st(m_dbc, m_queryTimeout,
+                 m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
     return st.rowCount();
 }

@@ -8,7 +8,6 @@
 #include "records/DatabaseError.h"
 #include "records/Module1.h"
 #include "records/ProviderConnection.h"
-#include "records/Transaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,25 +83,41 @@ PhotoRecords::Outcome PhotoRecords::writeField(const QString& Tabela, const QStr
     // The row is named by its key fields and the photo written once: no hidden row
     // address (a table may have its own "rowid", or none), no read of the old photo, no
     // empty value written first for a trigger to see.
+    // One statement, so it is whole or not at all without a transaction of its own (one
+    // round trip to a server): it changes the row only when the key names exactly one.
     const QString statement = QStringLiteral("UPDATE ") + Tabela + QStringLiteral(" SET ") +
-                              CampoFoto + QStringLiteral(" = ? WHERE ") + Filtro;
+                              CampoFoto + QStringLiteral(" = ? WHERE (") + Filtro +
+                              QStringLiteral(") AND (SELECT COUNT(*) FROM ") + Tabela +
+                              QStringLiteral(" WHERE ") + Filtro + QStringLiteral(") = 1");
     QVariantList values;
-    values.reserve(FiltroValores.size() + 1);
+    values.reserve(2 * FiltroValores.size() + 1);
     values.append(bytes);
+    values.append(FiltroValores);
     values.append(FiltroValores);
     if (m_probe)
         m_probe->opened(statement);
     return onConnection([&](Connection& cn) {
-        Transaction work(cn);
-        const qint64 changed = cn.execute(statement, values);
-        if (changed == 0)
-            return Outcome::NotFound; // rolled back: nothing was changed
-        if (changed > 1)
-            throw Error(QStringLiteral("Há %1 registros para esta unidade e matrícula; nenhuma "
-                                       "foto foi alterada.")
-                            .arg(changed));
-        work.commit();
-        return Outcome::Done;
+        for (int attempt = 0;; ++attempt) {
+            if (cn.execute(statement, values) == 1)
+                return Outcome::Done;
+            // Nothing changed: no row, or several that the key cannot tell apart.
+            const ResultTable count =
+                cn.provider().query(QStringLiteral("SELECT COUNT(*) FROM ") + Tabela +
+                                        QStringLiteral(" WHERE ") + Filtro,
+                                    FiltroValores);
+            const qint64 rows =
+                count.rows.isEmpty() ? 0 : count.rows.first().first().toLongLong();
+            if (rows == 0)
+                return Outcome::NotFound;
+            if (rows > 1)
+                throw Error(QStringLiteral("Há %1 registros para esta unidade e matrícula; "
+                                           "nenhuma foto foi alterada.")
+                                .arg(rows));
+            // One row now: another station changed it while this store ran.
+            if (attempt > 0)
+                throw Error(QStringLiteral("O registro do aluno mudou durante a gravação em "
+                                           "outra estação; a foto não foi gravada."));
+        }
     });
 }
 
