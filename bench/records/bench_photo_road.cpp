@@ -271,8 +271,8 @@ struct OdbcFloor
         static SQLLEN unitLength = 1, enrolmentLength = 4;
         SQLBindParameter(st, first, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, unit, 1,
                          &unitLength);
-        SQLBindParameter(st, SQLUSMALLINT(first + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                         20, 0, enrolment, 4, &enrolmentLength);
+        SQLBindParameter(st, SQLUSMALLINT(first + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20,
+                         0, enrolment, 4, &enrolmentLength);
     }
     void store(const QByteArray& bytes)
     {
@@ -362,9 +362,9 @@ void createTables(qc::Connection& cn, bool sqlite)
     }
 }
 
-template<typename Floor>
-void measure(const char* name, Floor& floor, Ours& ours, const QByteArray (&photos)[2],
-             int rounds, bool heapToo)
+template <typename Floor>
+void measure(const char* name, Floor& floor, Ours& ours, const QByteArray (&photos)[2], int rounds,
+             bool heapToo)
 {
     std::vector<double> floorTimes, ourTimes;
     long long floorStorePeak = 0, floorReadPeak = 0, ourStorePeak = 0, ourReadPeak = 0;

@@ -79,9 +79,9 @@ void write(const QString& path, QByteArrayView bytes, Access access)
 #ifdef Q_OS_UNIX
     const QFileInfo target(path);
     QByteArray temporary;
-    const int fd = createUnique(target.absolutePath(),
-                                QLatin1Char('.') + target.fileName() + QLatin1Char('.'),
-                                QString(), temporary);
+    const int fd =
+        createUnique(target.absolutePath(), QLatin1Char('.') + target.fileName() + QLatin1Char('.'),
+                     QString(), temporary);
     if (fd < 0)
         throw failure(path, systemReason(errno));
     try {

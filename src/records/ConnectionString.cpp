@@ -36,8 +36,8 @@ QString plainAttribute(const QString& key, const QString& value, const QString& 
 QString freeTdsAttribute(const QString& key, const QString& value, const QString& label)
 {
     if (value.contains(QLatin1String("};")))
-        throw DatabaseError(QStringLiteral("%1: o driver FreeTDS não aceita \"};\" neste valor.")
-                                .arg(label));
+        throw DatabaseError(
+            QStringLiteral("%1: o driver FreeTDS não aceita \"};\" neste valor.").arg(label));
     return key + QStringLiteral("={") + value + QStringLiteral("};");
 }
 
@@ -154,12 +154,12 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
             odbc += freeTdsAttribute(QStringLiteral("SERVER"), server, srv) +
                     attribute(QStringLiteral("PORT"), QStringLiteral("1433"));
         }
-        odbc += freeTdsAttribute(QStringLiteral("DATABASE"), parts.database,
-                                 QStringLiteral("Banco")) +
-                freeTdsAttribute(QStringLiteral("UID"), user, QStringLiteral("Usuario")) +
-                freeTdsAttribute(QStringLiteral("PWD"), password, QStringLiteral("Senha")) +
-                attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
-                attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+        odbc +=
+            freeTdsAttribute(QStringLiteral("DATABASE"), parts.database, QStringLiteral("Banco")) +
+            freeTdsAttribute(QStringLiteral("UID"), user, QStringLiteral("Usuario")) +
+            freeTdsAttribute(QStringLiteral("PWD"), password, QStringLiteral("Senha")) +
+            attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
+            attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
     } else {
         // Microsoft's driver takes HOST, HOST\INSTANCE and HOST,PORT as they are.
         odbc += attribute(QStringLiteral("SERVER"), server) +

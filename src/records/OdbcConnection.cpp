@@ -218,10 +218,9 @@ private:
                     reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
             } else {
                 p.indicator = n;
-                rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
-                                      columnSize, 0,
-                                      n ? const_cast<char*>(p.bytes.constData()) : &empty, n,
-                                      &p.indicator);
+                rc = SQLBindParameter(
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    n ? const_cast<char*>(p.bytes.constData()) : &empty, n, &p.indicator);
             }
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
@@ -281,8 +280,8 @@ private:
             std::memcpy(value.data(), buffer, size_t(room));
             SQLLEN offset = room;
             while (offset < total) {
-                rc = SQLGetData(m_stmt, c, cType, value.data() + offset, total - offset,
-                                &indicator);
+                rc =
+                    SQLGetData(m_stmt, c, cType, value.data() + offset, total - offset, &indicator);
                 if (rc == SQL_NO_DATA)
                     break;
                 check(rc);
@@ -291,8 +290,9 @@ private:
                 offset += got;
             }
             if (offset != total)
-                throw DatabaseError(
-                    QStringLiteral("O driver entregou %1 de %2 bytes do campo.").arg(offset).arg(total));
+                throw DatabaseError(QStringLiteral("O driver entregou %1 de %2 bytes do campo.")
+                                        .arg(offset)
+                                        .arg(total));
             return value;
         }
         for (;;) {
@@ -354,9 +354,14 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(WaitSeconds), 0);
     QString odbcString = target.odbcString;
     if (target.engine == ConnectionTarget::Engine::PostgreSql) {
-        // A server that stops answering in the middle of a statement is found out by TCP
-        // keepalives (libpq's, through psqlODBC), instead of the kernel's two hours.
-        odbcString += QStringLiteral("KeepaliveTime=5;KeepaliveInterval=5;");
+        // A server that stops answering in the middle of a statement is found out within
+        // WaitSeconds by TCP keepalives (5 s idle, 2 probes 5 s apart) and, while data waits
+        // for its acknowledgement, by the TCP user timeout: libpq's options, which psqlODBC
+        // passes on (pqopt), instead of the kernel's two hours.
+        odbcString +=
+            QStringLiteral("KeepaliveTime=5;KeepaliveInterval=5;pqopt={keepalives_count=2 "
+                           "tcp_user_timeout=%1};")
+                .arg(WaitSeconds * 1000);
     }
     SQLWCHAR out[1024];
     SQLSMALLINT outLength = 0;
@@ -405,19 +410,16 @@ OdbcConnection::~OdbcConnection()
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
 }
 
-ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params,
-                                  qsizetype maxRows)
+ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params, qsizetype maxRows)
 {
-    Statement st(m_dbc, m_queryTimeout,
-                 m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
     return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc, m_queryTimeout,
-                 m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
     return st.rowCount();
 }

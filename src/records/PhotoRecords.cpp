@@ -42,8 +42,7 @@ PhotoRecords::PhotoRecords(Module1& module, std::function<void(const QString&)> 
     : m_module(module), m_setMensagem(std::move(setMensagem))
 {}
 
-template<typename Work>
-auto PhotoRecords::onConnection(Work&& work)
+template <typename Work> auto PhotoRecords::onConnection(Work&& work)
 {
     std::shared_ptr<Connection> cn = m_module.cnBanco();
     for (int attempt = 0;; ++attempt) {
@@ -65,8 +64,7 @@ auto PhotoRecords::onConnection(Work&& work)
             } catch (const DatabaseError& reopen) {
                 if (reopen.connectionLost()) // no server stored: nothing to reopen
                     throw error;
-                throw DatabaseError(error.description() + QLatin1Char('\n') +
-                                        reopen.description(),
+                throw DatabaseError(error.description() + QLatin1Char('\n') + reopen.description(),
                                     reopen.sqlState(), true);
             }
         }
@@ -105,8 +103,7 @@ PhotoRecords::Outcome PhotoRecords::writeField(const QString& Tabela, const QStr
                 cn.provider().query(QStringLiteral("SELECT COUNT(*) FROM ") + Tabela +
                                         QStringLiteral(" WHERE ") + Filtro,
                                     FiltroValores);
-            const qint64 rows =
-                count.rows.isEmpty() ? 0 : count.rows.first().first().toLongLong();
+            const qint64 rows = count.rows.isEmpty() ? 0 : count.rows.first().first().toLongLong();
             if (rows == 0)
                 return Outcome::NotFound;
             if (rows > 1)
@@ -122,20 +119,19 @@ PhotoRecords::Outcome PhotoRecords::writeField(const QString& Tabela, const QStr
 }
 
 PhotoRecords::Outcome PhotoRecords::readField(const QString& Tabela, const QString& CampoFoto,
-                                              const QString& CampoChave,
-                                              const QString& ValorChave, const QString& Unidade,
-                                              QByteArray& bytes)
+                                              const QString& CampoChave, const QString& ValorChave,
+                                              const QString& Unidade, QByteArray& bytes)
 {
     bytes.clear();
     ProviderConnection::checkIdentifier(Tabela);
     ProviderConnection::checkIdentifier(CampoFoto);
     ProviderConnection::checkIdentifier(CampoChave);
-    QString statement = QStringLiteral("SELECT ") + CampoChave + QStringLiteral(", ") +
-                        CampoFoto + QStringLiteral(" FROM ") + Tabela;
+    QString statement = QStringLiteral("SELECT ") + CampoChave + QStringLiteral(", ") + CampoFoto +
+                        QStringLiteral(" FROM ") + Tabela;
     QVariantList params;
     if (!Unidade.isEmpty()) {
-        statement += QStringLiteral(" WHERE CodigoUnidade = ? and ") + CampoChave +
-                     QStringLiteral(" = ?");
+        statement +=
+            QStringLiteral(" WHERE CodigoUnidade = ? and ") + CampoChave + QStringLiteral(" = ?");
         params = {Unidade, ValorChave};
     } else {
         statement += QStringLiteral(" WHERE ") + CampoChave + QStringLiteral(" = ?");
@@ -151,8 +147,9 @@ PhotoRecords::Outcome PhotoRecords::readField(const QString& Tabela, const QStri
     if (ProviderConnection::isNull(value))
         return Outcome::NoPhoto;
     // Taken over, not copied: the row lets go of the bytes with the table.
-    bytes = value.typeId() == QMetaType::QByteArray ? std::move(*static_cast<QByteArray*>(value.data()))
-                                                    : value.toString().toUtf8();
+    bytes = value.typeId() == QMetaType::QByteArray
+                ? std::move(*static_cast<QByteArray*>(value.data()))
+                : value.toString().toUtf8();
     return bytes.isEmpty() ? Outcome::NoPhoto : Outcome::Done;
 }
 

@@ -98,8 +98,7 @@ private:
     // Runs work on cnBanco; when the connection turns out lost, opens it again once from
     // the stored settings and runs work once more. Every piece of work given here is
     // one statement, or a read, so running it twice cannot leave half a change.
-    template<typename Work>
-    auto onConnection(Work&& work);
+    template <typename Work> auto onConnection(Work&& work);
 
     Module1& m_module;
     std::function<void(const QString&)> m_setMensagem;

@@ -122,12 +122,12 @@ private:
         QByteArray payload;
         if (readMessage(fd, type, payload) && type == 0x12) {
             // Pre-login answer: version 15.0, encryption not supported.
-            const unsigned char answer[] = {0x04, 0x01, 0x00, 8 + 18, 0, 0, 1, 0,
-                                            0x00, 0x00, 11, 0x00, 6,   // VERSION
-                                            0x01, 0x00, 17, 0x00, 1,   // ENCRYPTION
-                                            0xFF,                      // end of options
-                                            15,   0,    0,  0,    0, 0, // version, sub-build
-                                            0x02};                     // ENCRYPT_NOT_SUP
+            const unsigned char answer[] = {0x04, 0x01, 0x00, 8 + 18, 0,    0, 1,
+                                            0,    0x00, 0x00, 11,     0x00, 6, // VERSION
+                                            0x01, 0x00, 17,   0x00,   1,       // ENCRYPTION
+                                            0xFF,                              // end of options
+                                            15,   0,    0,    0,      0,    0, // version, sub-build
+                                            0x02};                             // ENCRYPT_NOT_SUP
             ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
             if (readMessage(fd, type, payload) && type == 0x10 && payload.size() >= 94) {
                 m_login.received = true;

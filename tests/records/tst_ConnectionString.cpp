@@ -225,19 +225,46 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("refusal"); // empty: the login must arrive
-        QTest::newRow("plain") << "sa" << "s3nha" << "escola" << "";
-        QTest::newRow("separators") << "sa" << "a;b=c{d" << "escola;x=1" << "";
-        QTest::newRow("closing brace") << "sa" << "p}w" << "escola" << "";
-        QTest::newRow("brace, then another user")
-            << "sa" << "x};UID={evil" << "escola" << "Senha";
-        QTest::newRow("brace in the user") << "s}a" << "pw" << "escola" << "";
-        QTest::newRow("brace and separator apart in the database")
-            << "sa" << "pw" << "es}cola;UID=evil" << "";
-        QTest::newRow("brace then separator in the database")
-            << "sa" << "pw" << "escola};UID=evil" << "Banco";
-        QTest::newRow("brace then separator in the user") << "sa};PWD=x" << "pw" << "escola" << "Usuario";
-        QTest::newRow("leading brace") << "sa" << "{pw}" << "escola" << "";
-        QTest::newRow("blanks around") << " sa " << " pw " << "escola" << "";
+        QTest::newRow("plain") << "sa"
+                               << "s3nha"
+                               << "escola"
+                               << "";
+        QTest::newRow("separators") << "sa"
+                                    << "a;b=c{d"
+                                    << "escola;x=1"
+                                    << "";
+        QTest::newRow("closing brace") << "sa"
+                                       << "p}w"
+                                       << "escola"
+                                       << "";
+        QTest::newRow("brace, then another user") << "sa"
+                                                  << "x};UID={evil"
+                                                  << "escola"
+                                                  << "Senha";
+        QTest::newRow("brace in the user") << "s}a"
+                                           << "pw"
+                                           << "escola"
+                                           << "";
+        QTest::newRow("brace and separator apart in the database") << "sa"
+                                                                   << "pw"
+                                                                   << "es}cola;UID=evil"
+                                                                   << "";
+        QTest::newRow("brace then separator in the database") << "sa"
+                                                              << "pw"
+                                                              << "escola};UID=evil"
+                                                              << "Banco";
+        QTest::newRow("brace then separator in the user") << "sa};PWD=x"
+                                                          << "pw"
+                                                          << "escola"
+                                                          << "Usuario";
+        QTest::newRow("leading brace") << "sa"
+                                       << "{pw}"
+                                       << "escola"
+                                       << "";
+        QTest::newRow("blanks around") << " sa "
+                                       << " pw "
+                                       << "escola"
+                                       << "";
     }
 
     void freeTdsSendsEveryValueLiterally()

@@ -141,8 +141,7 @@ private:
     // Whatever the station left in its work folder (half-written files included).
     QStringList workFiles() const
     {
-        return QDir(m_runDir->path())
-            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(m_runDir->path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     // The station as after start-up: cnBanco open on the test database.
@@ -249,9 +248,8 @@ private slots:
             << QVariant(randomBytes(20000, 3)) << kNotAPicture
             << QStringList{"wait:on", "wait:off"};
         const QByteArray whole = jpeg(pattern(320, 240, 4));
-        QTest::newRow("JPEG cut short")
-            << QVariant(whole.left(whole.size() * 2 / 3)) << kNotAPicture
-            << QStringList{"wait:on", "wait:off"};
+        QTest::newRow("JPEG cut short") << QVariant(whole.left(whole.size() * 2 / 3))
+                                        << kNotAPicture << QStringList{"wait:on", "wait:off"};
         QTest::newRow("JPEG cut before its end marker")
             << QVariant(whole.left(whole.size() - 2)) << kNotAPicture
             << QStringList{"wait:on", "wait:off"};
@@ -263,8 +261,8 @@ private slots:
         huge[sof + 6] = char(0x60);
         huge[sof + 7] = char(0xEA);
         huge[sof + 8] = char(0x60);
-        QTest::newRow("60000 x 60000 header") << QVariant(huge) << kNotAPicture
-                                              << QStringList{"wait:on", "wait:off"};
+        QTest::newRow("60000 x 60000 header")
+            << QVariant(huge) << kNotAPicture << QStringList{"wait:on", "wait:off"};
     }
 
     void readWithoutPhoto()

@@ -17,8 +17,8 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -230,8 +230,7 @@ private slots:
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
         window.ui->ImagXpress2->setSaveName(again);
         window.ui->ImagXpress2->saveImage();
-        QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(),
-                 fileBytes(again));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(), fileBytes(again));
         QCOMPARE(photoOf(m_cn, QStringLiteral("123"), kEnrolment).toByteArray(), neighbour);
     }
 
@@ -390,16 +389,16 @@ private slots:
         QTemporaryDir mountPoint;
         QProcess mount;
         mount.setProcessChannelMode(QProcess::MergedChannels);
-        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                              QStringLiteral("-o"),
-                                              QStringLiteral("size=16k,mode=0700"),
-                                              QStringLiteral("tmpfs"), mountPoint.path()});
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=16k,mode=0700"), QStringLiteral("tmpfs"),
+                     mountPoint.path()});
         if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit ||
             mount.exitCode() != 0)
             QSKIP(qPrintable(QStringLiteral("this machine refuses a small tmpfs mount: ") +
                              QString::fromLocal8Bit(mount.readAll()).trimmed()));
-        auto unmount = qScopeGuard(
-            [&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
         const QString disk = mountPoint.path();
         // A file already exported there, and filler that leaves 4 KiB free.
         const QString exported = disk + QStringLiteral("/aluno.jpeg");
