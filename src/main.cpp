@@ -103,8 +103,13 @@ int main(int argc, char* argv[])
         }
         demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
                                                              QStringLiteral("/demo-settings.conf"));
-        if (demoSettings->value(QStringLiteral("srv")).isEmpty())
-            demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        try {
+            if (demoSettings->value(QStringLiteral("srv")).isEmpty())
+                demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        } catch (const qc::Error& error) {
+            std::fprintf(stderr, "quvelocap: demo settings: %s\n", qPrintable(error.description()));
+            return 1;
+        }
         services.settings = demoSettings.get();
     }
 

@@ -14,8 +14,8 @@ void Connection::open(const QString& connectionString, const QString& user, cons
 {
     close();
     const ConnectionString::Parts parts = ConnectionString::parse(connectionString, user, password);
-    const bool sqlServer = !parts.server.startsWith(QLatin1String("sqlite:")) &&
-                           !parts.server.startsWith(QLatin1String("postgresql://"));
+    const bool sqlServer =
+        ConnectionString::engineOf(parts.server) == ConnectionTarget::Engine::SqlServer;
     const ConnectionTarget target = ConnectionString::translate(
         parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
     if (target.engine == ConnectionTarget::Engine::Sqlite)
