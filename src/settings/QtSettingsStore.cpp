@@ -25,8 +25,12 @@ const QString kSection = QStringLiteral("Config");
 QStringList readLines(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists())
+            qCWarning(lcSettings, "cannot read %s: %s", qPrintable(path),
+                      qPrintable(file.errorString()));
         return {};
+    }
     QByteArray bytes = file.readAll();
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);

@@ -400,7 +400,14 @@ private slots:
         start();
         qc::FrmConfig* d = openDialog();
         d->ui->txtsrv->setText(QStringLiteral("SQLite:") + text);
+        d->ui->txtpw->setText(QStringLiteral("segredo-123"));
         m_desktop->clear();
+        // The refusal is logged, the password never.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("segredo-123")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^cannot connect to server "
+                                                            "\"SQLite:.*passwd\", .*user \"op\": "
+                                                            "O arquivo .* não é um banco")));
         QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
         QCOMPARE(m_desktop->boxes.size(), 1);
         QCOMPARE(m_desktop->boxes.first().text,

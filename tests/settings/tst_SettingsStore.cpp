@@ -62,10 +62,6 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::newRow("host and port by hand")
             << QByteArray("srv=SQLSRV01,1433") << "SQLSRV01,1433";
-        QTest::newRow("blanks around '='")
-            << QByteArray("srv =  SQLSRV01, 1433  ") << "SQLSRV01, 1433";
-        QTest::newRow("semicolon") << QByteArray("srv=se;nha") << "se;nha";
-        QTest::newRow("instance by hand") << QByteArray("srv=HOST\\new") << "HOST\\new";
         QTest::newRow("quoted, blanks kept") << QByteArray("srv=\"  a,b  \" ; note") << "  a,b  ";
         QTest::newRow("quote inside") << QByteArray("srv=\"x\\\"y\"") << "x\"y";
         QTest::newRow("written by QSettings: backslash")
