@@ -77,13 +77,13 @@ QImage& screen()
 
 // What the station does for one frame: from the camera's bytes to the pixels painted
 // into the preview window.
-void oursToScreen(qc::FrameConverter& converter, quint32 format, const QByteArray& data)
+// (what the driver and the capture window do for MJPEG and YUYV frames).
+void oursToScreen(qc::PreviewConverter& converter, quint32 format, const QByteArray& data)
 {
-    const QImage frame = converter.toRgb(format, 640, 480, 0, bytes(data), std::size_t(data.size()));
-    const QImage shown = qc::previewImage(frame, PreviewArea, true);
+    const QImage shown = converter.toPreview(format, 640, 480, 0, bytes(data),
+                                             std::size_t(data.size()), PreviewArea);
     QPainter painter(&screen());
-    painter.fillRect(QRect(QPoint(0, 0), PreviewArea), Qt::black);
-    painter.drawImage(QPoint(0, 0), shown);
+    qc::paintPreview(painter, PreviewArea, shown);
 }
 
 // TurboJPEG decoding the whole frame to RGB, nothing else.
@@ -94,8 +94,8 @@ struct TurboDecode
     ~TurboDecode() { tjDestroy(handle); }
     void operator()(const QByteArray& jpeg)
     {
-        tjDecompress2(handle, bytes(jpeg), static_cast<unsigned long>(jpeg.size()), rgb.data(),
-                      640, 0, 480, TJPF_RGB, 0);
+        tjDecompress2(handle, bytes(jpeg), static_cast<unsigned long>(jpeg.size()), rgb.data(), 640,
+                      0, 480, TJPF_RGB, 0);
         benchmark::DoNotOptimize(rgb.data());
     }
 };
@@ -160,7 +160,7 @@ double interleavedRatio(const std::function<void()>& ours, const std::function<v
 
 void printRatios()
 {
-    qc::FrameConverter converter;
+    qc::PreviewConverter converter;
     TurboDecode turbo;
     V4lconvertYuyv v4lconvert;
     const double mjpeg =
@@ -176,7 +176,7 @@ void printRatios()
 
 void MjpegToScreen(benchmark::State& state)
 {
-    qc::FrameConverter converter;
+    qc::PreviewConverter converter;
     for (auto _ : state)
         oursToScreen(converter, V4L2_PIX_FMT_MJPEG, mjpegFrame());
     state.SetLabel(std::to_string(mjpegFrame().size()) + " byte JPEG");
@@ -184,7 +184,7 @@ void MjpegToScreen(benchmark::State& state)
 
 void YuyvToScreen(benchmark::State& state)
 {
-    qc::FrameConverter converter;
+    qc::PreviewConverter converter;
     for (auto _ : state)
         oursToScreen(converter, V4L2_PIX_FMT_YUYV, yuyvFrame());
 }

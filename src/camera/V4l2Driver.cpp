@@ -1,6 +1,7 @@
 #include "camera/V4l2Driver.h"
 
 #include "camera/FrameConverter.h"
+#include "camera/PreviewImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,6 +126,7 @@ bool V4l2Driver::open()
     m_converter = std::make_unique<FrameConverter>(m_fd);
     if (!m_converter->isValid())
         return fail(QStringLiteral("libv4lconvert"), ENOMEM);
+    m_previewConverter = std::make_unique<PreviewConverter>();
 
     const QSize wanted = m_requestedSize.isValid() ? m_requestedSize : QSize(640, 480);
     v4l2_format fmt{};
@@ -226,9 +228,12 @@ void V4l2Driver::releaseDevice()
         xioctl(m_fd, VIDIOC_REQBUFS, &req);
     }
     m_converter.reset();
+    m_previewConverter.reset();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_held = -1;
+    m_heldBytes = 0;
     m_frame = QImage();
 }
 
@@ -243,10 +248,10 @@ void V4l2Driver::readFrame()
 {
     if (m_fd < 0)
         return;
-    // Take every buffer that is ready and convert only the newest: when the UI thread
-    // was busy, older frames are stale and converting them would only add delay.
-    v4l2_buffer newest{};
-    bool haveNewest = false;
+    // Take every buffer that is ready and keep only the newest: when the UI thread was
+    // busy, older frames are stale. The one kept stays out of the queue until a newer
+    // one replaces it, so it is never overwritten while it may still be shown or grabbed.
+    bool arrived = false;
     for (;;) {
         v4l2_buffer buf{};
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -258,39 +263,58 @@ void V4l2Driver::readFrame()
                           .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
             return;
         }
-        if (haveNewest && xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
-            endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
-                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
-            return;
+        // A frame the device marks as damaged, or an empty one, is given straight back.
+        const bool usable =
+            buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0;
+        int giveBack = int(buf.index);
+        if (usable) {
+            giveBack = m_held;
+            m_held = int(buf.index);
+            m_heldBytes =
+                std::min<std::uint32_t>(buf.bytesused, std::uint32_t(m_buffers[buf.index].length));
+            arrived = true;
         }
-        newest = buf;
-        haveNewest = true;
+        if (giveBack >= 0) {
+            v4l2_buffer back{};
+            back.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            back.memory = V4L2_MEMORY_MMAP;
+            back.index = std::uint32_t(giveBack);
+            if (xioctl(m_fd, VIDIOC_QBUF, &back) != 0) {
+                endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
+                              .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
+                return;
+            }
+        }
     }
-    if (!haveNewest)
+    if (!arrived)
         return;
+    ++m_frameCount;
+    emit frameArrived();
+}
 
-    bool converted = false;
-    if (newest.index < m_buffers.size() && !(newest.flags & V4L2_BUF_FLAG_ERROR) &&
-        newest.bytesused > 0) {
-        // A damaged frame (a torn MJPEG picture, say) is skipped; the stream goes on.
-        const Buffer& b = m_buffers[newest.index];
-        QImage image =
-            m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
-                               static_cast<const unsigned char*>(b.start),
-                               std::min<std::size_t>(newest.bytesused, b.length));
-        if (!image.isNull()) {
-            m_frame = std::move(image);
-            ++m_frameCount;
-            converted = true;
-        }
+QImage V4l2Driver::currentFrame() const
+{
+    if (m_held < 0 || !m_converter)
+        return QImage();
+    if (m_frameOf != m_frameCount) {
+        const Buffer& b = m_buffers[std::size_t(m_held)];
+        m_frame = m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
+                                     static_cast<const unsigned char*>(b.start), m_heldBytes);
+        m_frameOf = m_frameCount;
     }
-    if (xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
-        endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
-                      .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
-        return;
-    }
-    if (converted)
-        emit frameArrived();
+    return m_frame;
+}
+
+QImage V4l2Driver::previewFrame(QSize size) const
+{
+    if (m_held < 0 || !m_previewConverter)
+        return QImage();
+    if (!PreviewConverter::handles(m_pixelFormat))
+        return CaptureDriver::previewFrame(size);
+    const Buffer& b = m_buffers[std::size_t(m_held)];
+    return m_previewConverter->toPreview(m_pixelFormat, m_size.width(), m_size.height(),
+                                         m_bytesPerLine, static_cast<const unsigned char*>(b.start),
+                                         m_heldBytes, size);
 }
 
 QList<CaptureControl> V4l2Driver::controls() const

@@ -1,10 +1,13 @@
 // Frame conversion to RGB on frames made here: MJPEG as webcams send it (vivid in the
-// VM test has no MJPEG) and YUYV, plus frames that cannot be converted.
+// VM test has no MJPEG) and YUYV, plus frames that cannot be converted; and the
+// preview made straight from those frames, which must look like the picture the
+// camera saw, stretched.
 
 #include "JpegEncoder.h"
 #include "TestFrames.h"
 
 #include "camera/FrameConverter.h"
+#include "camera/PreviewImage.h"
 
 #include <QTest>
 
@@ -24,7 +27,24 @@ private slots:
     void keepsWorkingAfterABadFrame();
     void refusesFramesItCannotReadSafely_data();
     void refusesFramesItCannotReadSafely();
+    void previewLooksLikeThePictureStretched_data();
+    void previewLooksLikeThePictureStretched();
+    void previewRefusesShortOrBrokenFrames_data();
+    void previewRefusesShortOrBrokenFrames();
+    void stretchMatchesSmoothScaling_data();
+    void stretchMatchesSmoothScaling();
 };
+
+namespace {
+
+QByteArray yuyvToUyvy(QByteArray yuyv)
+{
+    for (qsizetype i = 0; i + 1 < yuyv.size(); i += 2)
+        std::swap(yuyv[i], yuyv[i + 1]);
+    return yuyv;
+}
+
+} // namespace
 
 void TestFrameConverter::convertsCameraFramesToRgb_data()
 {
@@ -174,6 +194,90 @@ void TestFrameConverter::refusesFramesItCannotReadSafely()
         QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
         QCOMPARE(image.size(), size);
     }
+}
+
+void TestFrameConverter::previewLooksLikeThePictureStretched_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<double>("tolerance");
+
+    const QImage picture = referencePicture();
+    const QByteArray yuyv = toYuyv(picture);
+    QTest::newRow("YUYV") << quint32(V4L2_PIX_FMT_YUYV) << yuyv << 1.5;
+    QTest::newRow("UYVY") << quint32(V4L2_PIX_FMT_UYVY) << yuyvToUyvy(yuyv) << 1.5;
+    // Decoded at half size and stretched up: softer than the whole frame, not different.
+    QTest::newRow("MJPEG 4:2:2") << quint32(V4L2_PIX_FMT_MJPEG)
+                                 << encodeMjpegFrame(picture, 85, 2, 1, true) << 2.0;
+    QTest::newRow("MJPEG 4:2:0") << quint32(V4L2_PIX_FMT_MJPEG)
+                                 << encodeMjpegFrame(picture, 85, 2, 2, true) << 2.0;
+    QTest::newRow("MJPEG without Huffman tables")
+        << quint32(V4L2_PIX_FMT_MJPEG) << encodeMjpegFrame(picture, 85, 2, 1, false) << 2.0;
+}
+
+void TestFrameConverter::previewLooksLikeThePictureStretched()
+{
+    QFETCH(quint32, format);
+    QFETCH(QByteArray, data);
+    QFETCH(double, tolerance);
+    // What the camera saw, stretched by Qt. (libv4lconvert's own YUYV decoding is a
+    // few levels off that, from its rounded coefficients; the preview is not.)
+    const QImage expected =
+        referencePicture().scaled(400, 400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+
+    qc::PreviewConverter preview;
+    QVERIFY(qc::PreviewConverter::handles(format));
+    const QImage shown = preview.toPreview(format, 640, 480, 0,
+                                           reinterpret_cast<const unsigned char*>(data.constData()),
+                                           std::size_t(data.size()), QSize(400, 400));
+    QCOMPARE(shown.size(), QSize(400, 400));
+    QCOMPARE(shown.format(), QImage::Format_RGB32);
+    const double diff = meanAbsDifference(expected, shown);
+    QVERIFY2(diff < tolerance, qPrintable(QStringLiteral("differs by %1").arg(diff)));
+    // The red patch at the top left is red, not blue: channels in their places.
+    const QRgb patch = shown.pixel(75, 80);
+    QVERIFY2(qRed(patch) > 150 && qBlue(patch) < 100, qPrintable(QString::number(patch, 16)));
+}
+
+void TestFrameConverter::previewRefusesShortOrBrokenFrames_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("YUYV one byte short")
+        << quint32(V4L2_PIX_FMT_YUYV) << toYuyv(referencePicture()).chopped(1);
+    QTest::newRow("MJPEG garbage") << quint32(V4L2_PIX_FMT_MJPEG) << QByteArray(5000, '\x5a');
+    QTest::newRow("format read whole only")
+        << quint32(V4L2_PIX_FMT_NV12) << QByteArray(640 * 480 * 3 / 2, '\x40');
+}
+
+void TestFrameConverter::previewRefusesShortOrBrokenFrames()
+{
+    QFETCH(quint32, format);
+    QFETCH(QByteArray, data);
+    qc::PreviewConverter preview;
+    const QImage shown = preview.toPreview(format, 640, 480, 0,
+                                           reinterpret_cast<const unsigned char*>(data.constData()),
+                                           std::size_t(data.size()), QSize(400, 400));
+    QVERIFY(shown.isNull());
+}
+
+void TestFrameConverter::stretchMatchesSmoothScaling_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("down to the preview") << QSize(400, 400);
+    QTest::newRow("up") << QSize(900, 700);
+}
+
+void TestFrameConverter::stretchMatchesSmoothScaling()
+{
+    QFETCH(QSize, size);
+    const QImage picture = referencePicture();
+    const QImage stretched = qc::stretchToRgb32(picture, size);
+    QCOMPARE(stretched.size(), size);
+    QCOMPARE(stretched.format(), QImage::Format_RGB32);
+    const QImage expected = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const double diff = meanAbsDifference(expected, stretched);
+    QVERIFY2(diff < 2.5, qPrintable(QStringLiteral("differs by %1").arg(diff)));
 }
 
 QTEST_GUILESS_MAIN(TestFrameConverter)
