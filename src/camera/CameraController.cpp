@@ -17,6 +17,9 @@ constexpr int PreviewSize = 400;
 constexpr int PreviewRateMs = 66;
 constexpr qintptr True = -1;
 
+const QString NoFrameText =
+    QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado.");
+
 } // namespace
 
 CameraController::CameraController(const CameraControls& controls, CaptureLibrary& library,
@@ -124,17 +127,21 @@ void CameraController::cmdSave_Click()
 {
     if (m_clearDragFlag)
         m_clearDragFlag();
-    m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0);
+    const bool copied = m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0) != 0;
     PararPreview();
-    // Whatever picture the clipboard holds now is taken: with no frame to copy that is
-    // an older picture, or none, and the buttons still end as after any grab.
-    m_ui.picCapture->setPicture(m_desktop.clipboardImage());
+    // Only the frame this copy put on the clipboard is taken. When the camera had none,
+    // whatever the clipboard held before (the last student's frame, a screenshot) must
+    // not become this student's photo: the picture stays empty instead.
+    const QImage frame = copied ? m_desktop.clipboardImage() : QImage();
+    m_ui.picCapture->setPicture(frame);
     m_ui.ImagXpress1->setPicture(m_ui.picCapture->picture());
     m_ui.picCapture->setVisible(false);
     m_ui.ImagXpress1->setVisible(true);
     m_ui.cmdStop->setEnabled(false);
     m_ui.cmdSave->setEnabled(false);
     m_ui.cmdStart->setEnabled(true);
+    if (frame.isNull())
+        m_desktop.messageBox(NoFrameText, QString(), Desktop::Icon::Warning);
 }
 
 } // namespace qc

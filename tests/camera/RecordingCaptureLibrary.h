@@ -19,6 +19,7 @@ public:
     QMap<int, QString> drivers; // index -> name
     QSet<int> failingDrivers;   // connect fails for these indices
     bool createFails = false;
+    bool copyFails = false; // the window has no frame to copy
     QSet<qc::CaptureWindowHandle> liveWindows;
     QMap<qc::CaptureWindowHandle, int> connectedDriver;
 
@@ -90,6 +91,8 @@ public:
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
             connectedDriver.remove(window);
+        if (message == qc::WM_CAP_EDIT_COPY && copyFails)
+            return 0;
         return 1;
     }
 

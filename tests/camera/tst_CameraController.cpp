@@ -20,6 +20,7 @@ using DriverMap = QMap<int, QString>;
 namespace {
 
 const QString NoDevice = QStringLiteral("Não foi possível detectar o dispositivo da webcam.");
+const QString NoFrame = QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado.");
 
 // Logs each change of a button's enabled state, so the order of the changes is checked
 // together with the capture calls.
@@ -67,7 +68,8 @@ private slots:
     void previewAfterSourceTearsHiddenWindowDown();
     void sourceWithoutDriverReportsEachTime();
     void grabCopiesStopsAndShowsClipboardPicture();
-    void grabWithEmptyClipboardStillSetsButtons();
+    void grabWithoutFrameTakesNothingAndSaysSo_data();
+    void grabWithoutFrameTakesNothingAndSaysSo();
 
 private:
     void startUp(QMap<int, QString> drivers);
@@ -496,20 +498,47 @@ void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
     QVERIFY(!m_camera->PreviewAtivo);
 }
 
-void TestCameraController::grabWithEmptyClipboardStillSetsButtons()
+void TestCameraController::grabWithoutFrameTakesNothingAndSaysSo_data()
 {
+    QTest::addColumn<bool>("copyFails");
+    QTest::addColumn<QStringList>("log");
+    const QStringList stop{"send 100 DRIVER_DISCONNECT 0 0", "destroy 100"};
+    const QStringList buttons{"disable cmdStop", "disable cmdSave", "enable cmdStart"};
+    const QString box = "box \"" + NoFrame + "\" title=\"QuveloCap\" icon=2";
+    // The clipboard still holds the last student's frame: it must not be taken.
+    QTest::newRow("nothing to copy")
+        << true
+        << QStringList{"clear drag", "send 100 EDIT_COPY 0 0"} + stop + buttons + QStringList{box};
+    QTest::newRow("copied, clipboard empty")
+        << false
+        << QStringList{"clear drag", "send 100 EDIT_COPY 0 0"} + stop +
+               QStringList{"clipboard get"} + buttons + QStringList{box};
+}
+
+void TestCameraController::grabWithoutFrameTakesNothingAndSaysSo()
+{
+    QFETCH(bool, copyFails);
     startUp({{0, "Camera 0"}});
     click(cmdStart);
     ImagXpress1->setPicture(QImage(20, 20, QImage::Format_RGB32));
+    if (copyFails) {
+        m_library->copyFails = true;
+        QImage earlier(640, 480, QImage::Format_RGB32);
+        earlier.fill(Qt::red);
+        m_desktop->setClipboardImage(earlier);
+    }
+    m_log.clear();
 
     click(cmdSave);
 
+    QTEST(takeLog(), "log");
     QVERIFY(picCapture->picture().isNull());
     QVERIFY(!ImagXpress1->hasImage());
     QVERIFY(cmdStart->isEnabled());
     QVERIFY(!cmdStop->isEnabled());
     QVERIFY(!cmdSave->isEnabled());
     QVERIFY(ImagXpress1->isVisible());
+    QVERIFY(!picCapture->isVisible());
     QCOMPARE(m_dragClears, 1);
 }
 
