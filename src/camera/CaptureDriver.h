@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/CaptureControl.h"
+#include "camera/CaptureError.h"
 
 #include <QImage>
 #include <QList>
@@ -46,6 +47,7 @@ public:
 
     // Why the last open failed or the stream ended (empty when nothing failed).
     QString lastError() const { return m_lastError; }
+    CaptureError::Kind lastErrorKind() const { return m_lastErrorKind; }
 
 signals:
     void frameArrived();
@@ -53,10 +55,15 @@ signals:
     void streamEnded(const QString& reason);
 
 protected:
-    void setLastError(const QString& error) { m_lastError = error; }
+    void setLastError(const QString& error, CaptureError::Kind kind = CaptureError::Kind::Failed)
+    {
+        m_lastError = error;
+        m_lastErrorKind = error.isEmpty() ? CaptureError::Kind::None : kind;
+    }
 
 private:
     QString m_lastError;
+    CaptureError::Kind m_lastErrorKind = CaptureError::Kind::None;
 };
 
 } // namespace qc

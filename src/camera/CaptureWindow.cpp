@@ -57,12 +57,16 @@ void CaptureWindow::streamEnded(const QString& reason)
     // The device vanished or failed: the window goes dark rather than freeze on a
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();
-    if (m_driver)
+    CaptureError::Kind kind = CaptureError::Kind::Failed;
+    if (m_driver) {
+        kind = m_driver->lastErrorKind();
         disconnect(m_driver, nullptr, this, nullptr);
+    }
     m_driver = nullptr;
     m_shown = QImage();
+    m_lostError = {kind, reason};
     update();
-    emit streamLost(reason);
+    emit streamLost();
 }
 
 void CaptureWindow::setPreview(bool on)

@@ -39,13 +39,15 @@ public:
     // What the window draws for it (scaled to the client area when scaling is on).
     QImage shownImage() const { return m_shown; }
 
+    CaptureError lostError() const { return m_lostError; }
+
     // Shows the driver's source dialog, modal; false when there is nothing to show.
     bool showSourceDialog();
 
 signals:
     // The connected driver's stream ended on its own (the camera vanished or failed);
-    // the window has let go of the driver.
-    void streamLost(const QString& reason);
+    // the window has let go of the driver. lostError() says why.
+    void streamLost();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +64,7 @@ private:
     bool m_scale = false;
     QImage m_shown;
     quint64 m_shownFrame = 0; // the driver's frame count when m_shown was made
+    CaptureError m_lostError;
 };
 
 } // namespace qc

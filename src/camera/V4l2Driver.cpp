@@ -69,8 +69,22 @@ QList<V4l2Driver::Device> V4l2Driver::enumerate(const QString& devDir, int limit
             break;
         const QString path = devDir + QLatin1Char('/') + name;
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // A camera the user may not open is still listed, by the name the kernel
+            // gives it, so that "Preview" can say why it does not start. Of a camera's
+            // several nodes the first is the one that captures.
+            if (errno != EACCES && errno != EPERM)
+                continue;
+            const QString sys = QStringLiteral("/sys/class/video4linux/") + name;
+            QFile index(sys + QStringLiteral("/index"));
+            if (index.open(QIODevice::ReadOnly) && index.readAll().trimmed() != "0")
+                continue;
+            QFile card(sys + QStringLiteral("/name"));
+            const QString cardName =
+                card.open(QIODevice::ReadOnly) ? QString::fromUtf8(card.readAll()).trimmed() : name;
+            devices.append({path, cardName.isEmpty() ? name : cardName});
             continue;
+        }
         v4l2_capability cap{};
         const bool ok = xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
         ::close(fd);
@@ -99,10 +113,28 @@ void V4l2Driver::setRequestedFormat(std::uint32_t pixelFormat, QSize size)
     m_requestedSize = size;
 }
 
-bool V4l2Driver::fail(const QString& what, int error)
+CaptureError::Kind V4l2Driver::kindOf(int error)
+{
+    switch (error) {
+    case EBUSY:
+        return CaptureError::Kind::Busy;
+    case EACCES:
+    case EPERM:
+        return CaptureError::Kind::Denied;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return CaptureError::Kind::Gone;
+    default:
+        return CaptureError::Kind::Failed;
+    }
+}
+
+bool V4l2Driver::fail(const QString& what, int error, CaptureError::Kind kind)
 {
     setLastError(QStringLiteral("%1: %2: %3")
-                     .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error))));
+                     .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error))),
+                 kind == CaptureError::Kind::None ? kindOf(error) : kind);
     releaseDevice();
     return false;
 }
@@ -121,7 +153,8 @@ bool V4l2Driver::open()
     if (xioctl(m_fd, VIDIOC_QUERYCAP, &cap) != 0)
         return fail(QStringLiteral("VIDIOC_QUERYCAP"), errno);
     if (!(deviceCaps(cap) & V4L2_CAP_VIDEO_CAPTURE) || !(deviceCaps(cap) & V4L2_CAP_STREAMING))
-        return fail(QStringLiteral("not a streaming capture device"), ENODEV);
+        return fail(QStringLiteral("not a streaming capture device"), ENODEV,
+                    CaptureError::Kind::Unsupported);
 
     m_converter = std::make_unique<FrameConverter>(m_fd);
     if (!m_converter->isValid())
@@ -146,15 +179,18 @@ bool V4l2Driver::open()
         dst.fmt.pix.height = wanted.height();
         dst.fmt.pix.field = V4L2_FIELD_ANY;
         if (v4lconvert_try_format(m_converter->handle(), &dst, &fmt) != 0)
-            return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL);
+            return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL,
+                        CaptureError::Kind::Unsupported);
     }
     if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0)
-        return fail(QStringLiteral("VIDIOC_S_FMT"), errno);
+        return fail(QStringLiteral("VIDIOC_S_FMT"), errno,
+                    errno == EINVAL ? CaptureError::Kind::Unsupported : CaptureError::Kind::None);
     m_pixelFormat = fmt.fmt.pix.pixelformat;
     m_bytesPerLine = fmt.fmt.pix.bytesperline;
     m_size = QSize(int(fmt.fmt.pix.width), int(fmt.fmt.pix.height));
     if (m_requestedFormat && m_pixelFormat != m_requestedFormat)
-        return fail(QStringLiteral("pixel format not offered"), EINVAL);
+        return fail(QStringLiteral("pixel format not offered"), EINVAL,
+                    CaptureError::Kind::Unsupported);
 
     // Many drivers drop to a slow default frame rate after a format change; ask for a
     // rate fit for a live preview and take whatever the device settles on.
@@ -237,9 +273,12 @@ void V4l2Driver::releaseDevice()
     m_frame = QImage();
 }
 
-void V4l2Driver::endStream(const QString& reason)
+void V4l2Driver::endStream(const QString& what, int error)
 {
-    setLastError(reason);
+    const QString reason =
+        QStringLiteral("%1: %2: %3")
+            .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error)));
+    setLastError(reason, kindOf(error));
     releaseDevice();
     emit streamEnded(reason);
 }
@@ -259,8 +298,7 @@ void V4l2Driver::readFrame()
         if (xioctl(m_fd, VIDIOC_DQBUF, &buf) != 0) {
             if (errno == EAGAIN)
                 break;
-            endStream(QStringLiteral("%1: VIDIOC_DQBUF: %2")
-                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
+            endStream(QStringLiteral("VIDIOC_DQBUF"), errno);
             return;
         }
         // A frame the device marks as damaged, or an empty one, is given straight back.
@@ -280,8 +318,7 @@ void V4l2Driver::readFrame()
             back.memory = V4L2_MEMORY_MMAP;
             back.index = std::uint32_t(giveBack);
             if (xioctl(m_fd, VIDIOC_QBUF, &back) != 0) {
-                endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
-                              .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
+                endStream(QStringLiteral("VIDIOC_QBUF"), errno);
                 return;
             }
         }

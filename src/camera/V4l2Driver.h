@@ -69,10 +69,12 @@ private:
         std::size_t length = 0;
     };
 
-    bool fail(const QString& what, int error);
+    static CaptureError::Kind kindOf(int error);
+    // kind None: judged by the error number.
+    bool fail(const QString& what, int error, CaptureError::Kind kind = CaptureError::Kind::None);
     void releaseDevice();
     void readFrame();
-    void endStream(const QString& reason);
+    void endStream(const QString& what, int error);
 
     Device m_device;
     std::uint32_t m_requestedFormat = 0;

@@ -16,12 +16,13 @@ class RecordingCaptureLibrary : public qc::CaptureLibrary
 public:
     explicit RecordingCaptureLibrary(QStringList& log) : m_log(log) {}
 
-    QMap<int, QString> drivers; // index -> name
-    QSet<int> failingDrivers;   // connect fails for these indices
+    QMap<int, QString> drivers;         // index -> name
+    QSet<int> failingDrivers;           // connect fails for these indices
+    QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
     bool createFails = false;
     bool copyFails = false; // the window has no frame to copy
     QSet<qc::CaptureWindowHandle> liveWindows;
-    QMap<qc::CaptureWindowHandle, int> connectedDriver;
+    QMap<qc::CaptureWindowHandle, int> connections;
 
     static QString messageName(unsigned message)
     {
@@ -86,11 +87,11 @@ public:
         if (message == qc::WM_CAP_DRIVER_CONNECT) {
             if (!drivers.contains(int(wParam)) || failingDrivers.contains(int(wParam)))
                 return 0;
-            connectedDriver.insert(window, int(wParam));
+            connections.insert(window, int(wParam));
             return 1;
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
-            connectedDriver.remove(window);
+            connections.remove(window);
         if (message == qc::WM_CAP_EDIT_COPY && copyFails)
             return 0;
         return 1;
@@ -99,8 +100,32 @@ public:
     bool destroyWindow(qc::CaptureWindowHandle window) override
     {
         m_log << QStringLiteral("destroy %1").arg(window);
-        connectedDriver.remove(window);
+        connections.remove(window);
         return liveWindows.remove(window);
+    }
+
+    qc::CaptureError driverError(int index) const override
+    {
+        if (!drivers.contains(index))
+            return {qc::CaptureError::Kind::Absent, QString()};
+        return errors.value(index);
+    }
+
+    int connectedDriver(qc::CaptureWindowHandle window) const override
+    {
+        return connections.value(window, -1);
+    }
+
+    // What the library reports on its own, as a camera would make it.
+    void endStream(qc::CaptureWindowHandle window, const qc::CaptureError& error)
+    {
+        connections.remove(window);
+        notifyStreamEnded(window, error);
+    }
+    void changeDrivers(const QMap<int, QString>& now)
+    {
+        drivers = now;
+        notifyDriversChanged();
     }
 
 private:

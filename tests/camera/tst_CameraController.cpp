@@ -58,8 +58,8 @@ private slots:
     void listsDriversUpToTheFirstGap();
     void previewCreatesChildWindowOnSelectedDriver_data();
     void previewCreatesChildWindowOnSelectedDriver();
-    void failedPreviewDestroysWindowSilently_data();
-    void failedPreviewDestroysWindowSilently();
+    void failedPreviewDestroysWindowAndSaysWhy_data();
+    void failedPreviewDestroysWindowAndSaysWhy();
     void buttonStates_data();
     void buttonStates();
     void stopDisconnectsThenDestroys();
@@ -67,6 +67,9 @@ private slots:
     void sourceWhilePreviewingStopsFirst();
     void previewAfterSourceTearsHiddenWindowDown();
     void sourceWithoutDriverReportsEachTime();
+    void sourceFollowsTheChosenCamera();
+    void streamEndedDuringPreviewStopsItAndSaysWhy();
+    void cameraListFollowsPlugAndUnplug();
     void grabCopiesStopsAndShowsClipboardPicture();
     void grabWithoutFrameTakesNothingAndSaysSo_data();
     void grabWithoutFrameTakesNothingAndSaysSo();
@@ -253,28 +256,60 @@ void TestCameraController::previewCreatesChildWindowOnSelectedDriver()
     QVERIFY(!ImagXpress1->isVisible());
 }
 
-void TestCameraController::failedPreviewDestroysWindowSilently_data()
+void TestCameraController::failedPreviewDestroysWindowAndSaysWhy_data()
 {
     QTest::addColumn<DriverMap>("drivers");
     QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("busy");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
 
-    QTest::newRow("busy driver") << DriverMap{{0, "Camera 0"}} << 0 << true << "0";
-    QTest::newRow("no entry selected") << DriverMap{{0, "Camera 0"}} << -1 << false << "-1";
-    QTest::newRow("no driver at all") << DriverMap{} << -1 << false << "-1";
+    using Kind = qc::CaptureError::Kind;
+    const DriverMap one{{0, "Camera 0"}};
+    const QString why = QStringLiteral("\n\nMotivo informado pelo driver: ");
+    QTest::newRow("busy") << one << 0 << int(Kind::Busy)
+                          << "/dev/video0: open: Device or resource busy"
+                          << "0"
+                          << "Não foi possível abrir a câmera: ela está sendo usada por outro "
+                             "programa." +
+                                 why + "/dev/video0: open: Device or resource busy";
+    QTest::newRow("permission refused")
+        << one << 0 << int(Kind::Denied) << "/dev/video0: open: Permission denied"
+        << "0"
+        << "Não foi possível abrir a câmera: este usuário não tem permissão para usá-la." + why +
+               "/dev/video0: open: Permission denied";
+    QTest::newRow("no format it can read")
+        << one << 0 << int(Kind::Unsupported)
+        << "/dev/video0: no format convertible to RGB: Invalid argument"
+        << "0"
+        << "Não foi possível abrir a câmera: ela não oferece um formato de imagem que a estação "
+           "saiba ler." +
+               why + "/dev/video0: no format convertible to RGB: Invalid argument";
+    QTest::newRow("no entry selected")
+        << one << -1 << 0 << ""
+        << "-1"
+        << "Não foi possível abrir a câmera: nenhuma câmera foi escolhida em Dispositivos.";
+    QTest::newRow("no driver at all")
+        << DriverMap{} << -1 << 0 << ""
+        << "-1"
+        << "Não foi possível abrir a câmera: nenhuma câmera foi escolhida em Dispositivos.";
 }
 
-void TestCameraController::failedPreviewDestroysWindowSilently()
+void TestCameraController::failedPreviewDestroysWindowAndSaysWhy()
 {
     QFETCH(DriverMap, drivers);
     QFETCH(int, row);
-    QFETCH(bool, busy);
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
     QFETCH(QString, name);
+    QFETCH(QString, text);
     startUp(drivers);
     lstDevices->setCurrentRow(row);
-    if (busy)
+    if (row >= 0) {
         m_library->failingDrivers.insert(row);
+        m_library->errors.insert(row, {qc::CaptureError::Kind(kind), reason});
+    }
     cmdSave->setEnabled(true); // shows that the failure disables it
     m_log.clear();
 
@@ -287,8 +322,8 @@ void TestCameraController::failedPreviewDestroysWindowSilently()
                  QStringLiteral("send 100 DRIVER_CONNECT %1 0").arg(row),
                  "destroy 100",
                  "disable cmdSave",
+                 "box \"" + text + "\" title=\"QuveloCap\" icon=2",
              }));
-    QVERIFY(m_desktop->boxes.isEmpty());
     QVERIFY(cmdStart->isEnabled());
     QVERIFY(!cmdStop->isEnabled());
     QVERIFY(!cmdSave->isEnabled());
@@ -370,7 +405,7 @@ void TestCameraController::stopDisconnectsThenDestroys()
 void TestCameraController::sourceTwiceCreatesHiddenWindowOnce()
 {
     startUp({{0, "Camera 0"}, {1, "Camera 1"}});
-    lstDevices->setCurrentRow(1); // the dialog still belongs to driver 0
+    lstDevices->setCurrentRow(1); // the dialog belongs to the chosen camera
 
     click(Command2);
     click(Command2);
@@ -379,7 +414,7 @@ void TestCameraController::sourceTwiceCreatesHiddenWindowOnce()
                             "create \"WebcamCapture\" style=00000000 0,0 640x480 "
                             "parent=frmImageCapture id=0",
                             "processEvents",
-                            "send 100 DRIVER_CONNECT 0 0",
+                            "send 100 DRIVER_CONNECT 1 0",
                             "processEvents",
                             "send 100 DLG_VIDEOSOURCE 0 0",
                             "send 100 DLG_VIDEOSOURCE 0 0",
@@ -412,7 +447,7 @@ void TestCameraController::sourceWhilePreviewingStopsFirst()
                         }));
     // The preview is not restarted and the hidden window stays connected.
     QVERIFY(!m_camera->PreviewAtivo);
-    QCOMPARE(m_library->connectedDriver.value(101, -1), 0);
+    QCOMPARE(m_library->connections.value(101, -1), 0);
 }
 
 void TestCameraController::previewAfterSourceTearsHiddenWindowDown()
@@ -438,7 +473,7 @@ void TestCameraController::previewAfterSourceTearsHiddenWindowDown()
                             "disable cmdStart",
                         }));
     QVERIFY(!m_camera->WebcamConectada);
-    QCOMPARE(m_library->connectedDriver.keys(), QList<qc::CaptureWindowHandle>{101});
+    QCOMPARE(m_library->connections.keys(), QList<qc::CaptureWindowHandle>{101});
 }
 
 void TestCameraController::sourceWithoutDriverReportsEachTime()
@@ -447,7 +482,7 @@ void TestCameraController::sourceWithoutDriverReportsEachTime()
     const QStringList once{
         "create \"WebcamCapture\" style=00000000 0,0 640x480 parent=frmImageCapture id=0",
         "processEvents",
-        "send %1 DRIVER_CONNECT 0 0",
+        "send %1 DRIVER_CONNECT -1 0",
         "box \"" + NoDevice + "\" title=\"Brantemor\" icon=0",
         "processEvents",
         "send %1 DRIVER_DISCONNECT 0 0",
@@ -467,6 +502,97 @@ void TestCameraController::sourceWithoutDriverReportsEachTime()
     QCOMPARE(m_desktop->boxes.size(), 2);
     QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::None);
     QVERIFY(m_library->liveWindows.isEmpty());
+}
+
+void TestCameraController::sourceFollowsTheChosenCamera()
+{
+    startUp({{0, "Camera 0"}, {1, "Camera 1"}});
+    click(Command2);
+    lstDevices->setCurrentRow(1);
+    m_log.clear();
+
+    click(Command2);
+
+    QCOMPARE(takeLog(), (QStringList{
+                            "processEvents",
+                            "send 100 DRIVER_DISCONNECT 0 0",
+                            "destroy 100",
+                            "create \"WebcamCapture\" style=00000000 0,0 640x480 "
+                            "parent=frmImageCapture id=0",
+                            "processEvents",
+                            "send 101 DRIVER_CONNECT 1 0",
+                            "processEvents",
+                            "send 101 DLG_VIDEOSOURCE 0 0",
+                        }));
+    QCOMPARE(m_library->connections.value(101, -1), 1);
+}
+
+void TestCameraController::streamEndedDuringPreviewStopsItAndSaysWhy()
+{
+    startUp({{0, "Camera 0"}});
+    click(cmdStart);
+    m_log.clear();
+
+    m_library->endStream(
+        100, {qc::CaptureError::Kind::Gone, "/dev/video0: VIDIOC_DQBUF: No such device"});
+
+    QCOMPARE(takeLog(),
+             (QStringList{"send 100 DRIVER_DISCONNECT 0 0", "destroy 100", "disable cmdStop",
+                          "disable cmdSave", "enable cmdStart",
+                          "box \"A câmera foi desconectada e a visualização foi encerrada.\n\n"
+                          "Motivo informado pelo driver: /dev/video0: VIDIOC_DQBUF: No such "
+                          "device\" title=\"QuveloCap\" icon=2"}));
+    QVERIFY(!m_camera->PreviewAtivo);
+    QVERIFY(picCapture->isVisible());
+    // An end reported for a window that is already gone changes nothing.
+    m_library->endStream(100, {qc::CaptureError::Kind::Failed, "late"});
+    QCOMPARE(takeLog(), QStringList{});
+
+    click(cmdStart);
+    QVERIFY(m_camera->PreviewAtivo);
+}
+
+void TestCameraController::cameraListFollowsPlugAndUnplug()
+{
+    auto entries = [this] {
+        QStringList listed;
+        for (int i = 0; i < lstDevices->count(); ++i)
+            listed << lstDevices->item(i)->text();
+        return listed;
+    };
+    startUp({{0, "Camera A"}, {1, "Camera B"}});
+    lstDevices->setCurrentRow(1);
+    click(cmdStart);
+    m_log.clear();
+
+    // Camera A goes: B, still previewing, moves to index 0 and stays chosen.
+    m_library->connections[100] = 0;
+    m_library->changeDrivers({{0, "Camera B"}});
+    QCOMPARE(entries(), QStringList{"Camera B"});
+    QCOMPARE(lstDevices->currentRow(), 0);
+    QCOMPARE(m_camera->DispositivoAtual, 0);
+    QVERIFY(m_camera->PreviewAtivo);
+    QVERIFY(!cmdStart->isEnabled());
+    // Only the list was read again: no capture window was touched.
+    QCOMPARE(takeLog(), (QStringList{"describe 0", "describe 1"}));
+
+    // A comes back while B is still previewing.
+    m_library->connections[100] = 1;
+    m_library->changeDrivers({{0, "Camera A"}, {1, "Camera B"}});
+    QCOMPARE(entries(), (QStringList{"Camera A", "Camera B"}));
+    QCOMPARE(lstDevices->currentRow(), 1);
+
+    // Idle, every camera gone: as at start-up without one.
+    click(cmdStop);
+    m_library->changeDrivers({});
+    QCOMPARE(entries(), QStringList{"No Device Available"});
+    QCOMPARE(lstDevices->currentRow(), -1);
+    QVERIFY(!cmdStart->isEnabled());
+
+    m_library->changeDrivers({{0, "Camera C"}});
+    QCOMPARE(entries(), QStringList{"Camera C"});
+    QCOMPARE(lstDevices->currentRow(), 0);
+    QVERIFY(cmdStart->isEnabled());
 }
 
 void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
