@@ -137,6 +137,9 @@ void CameraController::streamEnded(CaptureWindowHandle window, const CaptureErro
 {
     if (window == JanelaPreview && PreviewAtivo) {
         cmdStop_Click();
+        // A camera that went from the list as well leaves nothing to preview.
+        if (m_entries.empty())
+            m_ui.cmdStart->setEnabled(false);
         m_desktop.messageBox(streamEndedText(error), QString(), Desktop::Icon::Warning);
     } else if (window == JanelaWebcam && WebcamConectada) {
         // The next "So&urce >>" connects afresh.
