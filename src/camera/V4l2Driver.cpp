@@ -244,9 +244,15 @@ void V4l2Driver::close()
 
 void V4l2Driver::releaseDevice()
 {
-    delete m_readNotifier;
+    // The stream may end inside a notifier's own signal: the notifiers are switched off
+    // at once (before their descriptor closes) and deleted once that signal is over.
+    for (QSocketNotifier* notifier : {m_readNotifier, m_errorNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
     m_readNotifier = nullptr;
-    delete m_errorNotifier;
     m_errorNotifier = nullptr;
     if (m_fd >= 0 && m_streaming) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;

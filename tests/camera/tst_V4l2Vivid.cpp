@@ -61,6 +61,7 @@ private slots:
     void listsControlsAndAppliesBrightness();
     void secondOpenOfBusyDeviceFailsCleanly();
     void disconnectMidStreamEndsTheStream();
+    void formatTheCameraLacksIsUnsupported();
 
 private:
     V4l2Driver::Device m_device;
@@ -188,6 +189,7 @@ void TestV4l2Vivid::secondOpenOfBusyDeviceFailsCleanly()
     QVERIFY(!second.open());
     QVERIFY(!second.isOpen());
     QVERIFY2(second.lastError().contains(QStringLiteral("busy")), qPrintable(second.lastError()));
+    QCOMPARE(second.lastErrorKind(), qc::CaptureError::Kind::Busy);
 
     // The stream that owns the device goes on undisturbed.
     QVERIFY(waitFrames(first, 2));
@@ -210,11 +212,23 @@ void TestV4l2Vivid::disconnectMidStreamEndsTheStream()
     QVERIFY(!driver.isOpen());
     QVERIFY(driver.currentFrame().isNull());
     QVERIFY(!driver.lastError().isEmpty());
+    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Gone);
 
     // vivid plugs the device back in once its last user lets go: a driver that kept
     // the file open would never see it again.
     QVERIFY2(driver.open(), qPrintable(driver.lastError()));
     QVERIFY(waitFrames(driver, 2));
+}
+
+void TestV4l2Vivid::formatTheCameraLacksIsUnsupported()
+{
+    V4l2Driver driver(m_device);
+    driver.setRequestedFormat(V4L2_PIX_FMT_MJPEG, QSize(640, 480)); // vivid has no MJPEG
+    QVERIFY(!driver.open());
+    QVERIFY(!driver.isOpen());
+    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Unsupported);
+    QVERIFY2(driver.lastError().startsWith(QStringLiteral("/dev/video0: pixel format not offered")),
+             qPrintable(driver.lastError()));
 }
 
 QTEST_GUILESS_MAIN(TestV4l2Vivid)
