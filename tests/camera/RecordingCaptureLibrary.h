@@ -20,7 +20,6 @@ public:
     QSet<int> failingDrivers;           // connect fails for these indices
     QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
     bool createFails = false;
-    bool copyFails = false; // the window has no frame to copy
     QSet<qc::CaptureWindowHandle> liveWindows;
     QMap<qc::CaptureWindowHandle, int> connections;
 
@@ -92,8 +91,6 @@ public:
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
             connections.remove(window);
-        if (message == qc::WM_CAP_EDIT_COPY && copyFails)
-            return 0;
         return 1;
     }
 
@@ -116,12 +113,7 @@ public:
         return connections.value(window, -1);
     }
 
-    // What the library reports on its own, as a camera would make it.
-    void endStream(qc::CaptureWindowHandle window, const qc::CaptureError& error)
-    {
-        connections.remove(window);
-        notifyStreamEnded(window, error);
-    }
+    // Cameras came or went: the library reports it on its own.
     void changeDrivers(const QMap<int, QString>& now)
     {
         drivers = now;
