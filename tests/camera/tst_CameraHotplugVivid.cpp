@@ -21,17 +21,6 @@ namespace {
 
 constexpr int VmWaitMs = 60000; // vivid under software emulation is slow to start
 
-// The vivid module as the VM loaded it, and the options it was loaded with.
-QString moduleFile()
-{
-    return qEnvironmentVariable("VIVID_MODULE");
-}
-
-int run(const QString& program, const QStringList& arguments)
-{
-    return QProcess::execute(program, arguments);
-}
-
 } // namespace
 
 class TestCameraHotplugVivid : public QObject
@@ -40,87 +29,62 @@ class TestCameraHotplugVivid : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void cameraTakenAwayMidPreviewAndBroughtBack();
 
 private:
-    QPushButton* button(const char* name) const;
     QStringList entries() const;
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
-    std::unique_ptr<QWidget> m_window;
-    QListWidget* m_list = nullptr;
-    qc::PictureBox* m_picCapture = nullptr;
+    QWidget m_window;
+    qc::CameraControls m_ui;
     RecordingDesktop m_desktop;
     std::unique_ptr<qc::QtCaptureLibrary> m_library;
     std::unique_ptr<qc::CameraController> m_camera;
 };
 
-QPushButton* TestCameraHotplugVivid::button(const char* name) const
-{
-    return m_window->findChild<QPushButton*>(QString::fromLatin1(name));
-}
-
 QStringList TestCameraHotplugVivid::entries() const
 {
     QStringList listed;
-    for (int i = 0; i < m_list->count(); ++i)
-        listed << m_list->item(i)->text();
+    for (int i = 0; i < m_ui.lstDevices->count(); ++i)
+        listed << m_ui.lstDevices->item(i)->text();
     return listed;
 }
 
 void TestCameraHotplugVivid::initTestCase()
 {
-    if (moduleFile().isEmpty() || !QFile::exists(QStringLiteral("/dev/video0")))
+    if (qEnvironmentVariableIsEmpty("VIVID_MODULE") || !QFile::exists("/dev/video0"))
         QSKIP("no vivid module to take away: this test runs in the vivid VM");
-
-    m_window = std::make_unique<QWidget>();
-    m_window->resize(820, 629);
-    qc::CameraControls c;
-    c.window = m_window.get();
-    for (const char* name : {"cmdStart", "cmdStop", "cmdSave", "Command2"}) {
-        auto* b = new QPushButton(QString::fromLatin1(name), m_window.get());
-        b->setObjectName(QString::fromLatin1(name));
-    }
-    c.cmdStart = button("cmdStart");
-    c.cmdStop = button("cmdStop");
-    c.cmdSave = button("cmdSave");
-    c.Command2 = button("Command2");
-    c.lstDevices = m_list = new QListWidget(m_window.get());
-    c.picCapture = m_picCapture = new qc::PictureBox(m_window.get());
-    m_picCapture->setGeometry(7, 79, 400, 500);
-    c.ImagXpress1 = new qc::ImageControl(m_window.get());
-    c.ImagXpress1->hide();
-
+    m_ui.window = &m_window;
+    m_ui.cmdStart = new QPushButton(&m_window);
+    m_ui.cmdStop = new QPushButton(&m_window);
+    m_ui.cmdSave = new QPushButton(&m_window);
+    m_ui.Command2 = new QPushButton(&m_window);
+    m_ui.lstDevices = new QListWidget(&m_window);
+    m_ui.picCapture = new qc::PictureBox(&m_window);
+    m_ui.picCapture->setGeometry(7, 79, 400, 500);
+    m_ui.ImagXpress1 = new qc::ImageControl(&m_window);
+    m_ui.ImagXpress1->hide();
     // The station's own library: the webcams under /dev, watched for coming and going.
     m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
     QVERIFY(m_library->watchCameras());
-    m_camera = std::make_unique<qc::CameraController>(c, *m_library, m_desktop);
+    m_camera = std::make_unique<qc::CameraController>(m_ui, *m_library, m_desktop);
     m_camera->MontarListaDispositivos();
-    m_list->setCurrentRow(0);
-    c.cmdStop->setEnabled(false);
-    c.cmdSave->setEnabled(false);
-    QObject::connect(c.cmdStart, &QPushButton::clicked, [this] { m_camera->cmdStart_Click(); });
-    QObject::connect(c.cmdStop, &QPushButton::clicked, [this] { m_camera->cmdStop_Click(); });
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_ui.lstDevices->setCurrentRow(0);
+    QObject::connect(m_ui.cmdStart, &QAbstractButton::clicked,
+                     [this] { m_camera->cmdStart_Click(); });
+    QObject::connect(m_ui.cmdStop, &QAbstractButton::clicked,
+                     [this] { m_camera->cmdStop_Click(); });
+    m_window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_window));
     QCOMPARE(entries(), QStringList{"vivid"});
-}
-
-void TestCameraHotplugVivid::cleanupTestCase()
-{
-    m_camera.reset();
-    m_library.reset();
-    m_window.reset();
 }
 
 void TestCameraHotplugVivid::cameraTakenAwayMidPreviewAndBroughtBack()
 {
-    QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
-    QVERIFY2(m_camera->PreviewAtivo,
-             qPrintable(m_desktop.boxes.isEmpty() ? QString() : m_desktop.boxes.last().text));
-    qc::CaptureWindow* preview = m_library->window(m_camera->JanelaPreview);
-    QVERIFY(preview);
-    QTRY_VERIFY_WITH_TIMEOUT(!preview->shownImage().isNull(), VmWaitMs);
+    click(m_ui.cmdStart);
+    QVERIFY(m_camera->PreviewAtivo);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_library->window(m_camera->JanelaPreview)->shownImage().isNull(),
+                             VmWaitMs);
 
     // The camera goes away under the running preview, as when it is unplugged: its
     // driver is unbound from the device. (The kernel refuses to remove the module while
@@ -131,31 +95,29 @@ void TestCameraHotplugVivid::cameraTakenAwayMidPreviewAndBroughtBack()
     unbind.close();
 
     QTRY_VERIFY_WITH_TIMEOUT(!m_camera->PreviewAtivo, VmWaitMs);
-    QVERIFY(!button("cmdStop")->isEnabled());
-    QVERIFY(!button("cmdSave")->isEnabled());
-    QVERIFY(m_picCapture->findChildren<qc::CaptureWindow*>().isEmpty());
+    QVERIFY(!m_ui.cmdStop->isEnabled());
+    QVERIFY(!m_ui.cmdSave->isEnabled());
+    QVERIFY(m_ui.picCapture->findChildren<qc::CaptureWindow*>().isEmpty());
     QCOMPARE(m_desktop.boxes.size(), 1);
     QVERIFY2(m_desktop.boxes.first().text.startsWith(
-                 QStringLiteral("A câmera foi desconectada e a visualização foi encerrada.")),
+                 "A câmera foi desconectada e a visualização foi encerrada."),
              qPrintable(m_desktop.boxes.first().text));
-    // The station let go of the device: the module can be removed.
-    QCOMPARE(run(QStringLiteral("rmmod"), {QStringLiteral("vivid")}), 0);
+    QCOMPARE(QProcess::execute("rmmod", {"vivid"}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(entries(), QStringList{"No Device Available"}, VmWaitMs);
-    QVERIFY(!button("cmdStart")->isEnabled());
+    QVERIFY(!m_ui.cmdStart->isEnabled());
 
     // A camera plugged in while the station runs shows up, chosen, and previews.
-    QStringList load{moduleFile()};
-    load += qEnvironmentVariable("VIVID_OPTIONS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QCOMPARE(run(QStringLiteral("insmod"), load), 0);
+    const QStringList load = QStringList{qEnvironmentVariable("VIVID_MODULE")} +
+                             qEnvironmentVariable("VIVID_OPTIONS").split(' ', Qt::SkipEmptyParts);
+    QCOMPARE(QProcess::execute("insmod", load), 0);
     QTRY_COMPARE_WITH_TIMEOUT(entries(), QStringList{"vivid"}, VmWaitMs);
-    QCOMPARE(m_list->currentRow(), 0);
-    QVERIFY(button("cmdStart")->isEnabled());
-    QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
-    QVERIFY2(m_camera->PreviewAtivo,
-             qPrintable(m_desktop.boxes.isEmpty() ? QString() : m_desktop.boxes.last().text));
-    preview = m_library->window(m_camera->JanelaPreview);
-    QTRY_VERIFY_WITH_TIMEOUT(!preview->shownImage().isNull(), VmWaitMs);
-    QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+    QCOMPARE(m_ui.lstDevices->currentRow(), 0);
+    QVERIFY(m_ui.cmdStart->isEnabled());
+    click(m_ui.cmdStart);
+    QVERIFY(m_camera->PreviewAtivo);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_library->window(m_camera->JanelaPreview)->shownImage().isNull(),
+                             VmWaitMs);
+    click(m_ui.cmdStop);
 }
 
 QTEST_MAIN(TestCameraHotplugVivid)

@@ -115,7 +115,7 @@ copy_libraries() {
 }
 copy_libraries "$test_program"
 # A test with windows draws them on Qt's offscreen platform, a plugin Qt loads by path.
-if ldd "$test_program" | grep -q libQt6Widgets; then
+if ldd "$test_program" | grep libQt6Widgets >/dev/null; then
     plugin=$(find /usr/lib -path '*qt6/plugins/platforms/libqoffscreen.so' | head -1)
     mkdir -p "$root$(dirname "$plugin")"
     cp -L "$plugin" "$root$plugin"
