@@ -264,7 +264,10 @@ QImage PreviewConverter::fromJpeg(const unsigned char* data, std::size_t size, Q
     // where stretching the whole frame down would cost half a decode again. The grab
     // still decodes the whole frame. Halve while the half is at least half the area.
     int w = width, h = height;
-    while (2 * (w / 2) >= area.width() && 2 * (h / 2) >= area.height() && w >= 16 && h >= 16) {
+    // TurboJPEG scales by 1/2, 1/4 and 1/8 at most.
+    for (int halvings = 0; halvings < 3 && 2 * (w / 2) >= area.width() &&
+                           2 * (h / 2) >= area.height() && w >= 16 && h >= 16;
+         ++halvings) {
         w = (w + 1) / 2;
         h = (h + 1) / 2;
     }
