@@ -129,6 +129,15 @@ bool needsEvenSides(std::uint32_t format)
 
 } // namespace
 
+bool FrameConverter::canConvert(std::uint32_t pixelFormat)
+{
+    // The compressed formats of old webcams are decoded by code in libv4lconvert that
+    // reads past short or odd frames; the station takes the common raw formats, whose
+    // size is checked before converting, and (M)JPEG, whose decoder finds its own end.
+    return packedBytesPerLine(pixelFormat, 1) || pixelFormat == V4L2_PIX_FMT_MJPEG ||
+           pixelFormat == V4L2_PIX_FMT_JPEG;
+}
+
 FrameConverter::FrameConverter()
     : m_data(v4lconvert_create_with_dev_ops(-1, nullptr, &standaloneOps))
 {}
@@ -159,11 +168,7 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
         m_lastError = QStringLiteral("frame too large");
         return QImage();
     }
-    // The compressed formats of old webcams are decoded by code in libv4lconvert that
-    // reads past short or odd frames; the station takes the common raw formats, whose
-    // size is checked below, and (M)JPEG, whose decoder finds its own end.
-    if (!packedBytesPerLine(pixelFormat, 1) && pixelFormat != V4L2_PIX_FMT_MJPEG &&
-        pixelFormat != V4L2_PIX_FMT_JPEG) {
+    if (!canConvert(pixelFormat)) {
         m_lastError = QStringLiteral("unsupported pixel format");
         return QImage();
     }

@@ -26,6 +26,9 @@ public:
     FrameConverter(const FrameConverter&) = delete;
     FrameConverter& operator=(const FrameConverter&) = delete;
 
+    // Whether toRgb takes frames of this pixel format at all.
+    static bool canConvert(std::uint32_t pixelFormat);
+
     bool isValid() const { return m_data != nullptr; }
     v4lconvert_data* handle() const { return m_data; }
 

@@ -181,6 +181,23 @@ bool V4l2Driver::open()
         if (v4lconvert_try_format(m_converter->handle(), &dst, &fmt) != 0)
             return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL,
                         CaptureError::Kind::Unsupported);
+        // libv4lconvert may prefer an old compressed format the station does not read;
+        // then the first format the device offers that it does read is asked for.
+        if (!FrameConverter::canConvert(fmt.fmt.pix.pixelformat)) {
+            v4l2_fmtdesc desc{};
+            desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            while (xioctl(m_fd, VIDIOC_ENUM_FMT, &desc) == 0 &&
+                   !FrameConverter::canConvert(desc.pixelformat))
+                ++desc.index;
+            if (FrameConverter::canConvert(desc.pixelformat)) {
+                fmt = v4l2_format{};
+                fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+                fmt.fmt.pix.pixelformat = desc.pixelformat;
+                fmt.fmt.pix.width = wanted.width();
+                fmt.fmt.pix.height = wanted.height();
+                fmt.fmt.pix.field = V4L2_FIELD_ANY;
+            }
+        }
     }
     if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0)
         return fail(QStringLiteral("VIDIOC_S_FMT"), errno,
@@ -191,6 +208,12 @@ bool V4l2Driver::open()
     if (m_requestedFormat && m_pixelFormat != m_requestedFormat)
         return fail(QStringLiteral("pixel format not offered"), EINVAL,
                     CaptureError::Kind::Unsupported);
+    // A camera that only offers formats the station cannot read would stream frames that
+    // never show: refused here, where the operator can be told why.
+    if (!FrameConverter::canConvert(m_pixelFormat))
+        return fail(QStringLiteral("pixel format %1 cannot be read")
+                        .arg(QString::fromLatin1(reinterpret_cast<const char*>(&m_pixelFormat), 4)),
+                    EINVAL, CaptureError::Kind::Unsupported);
 
     // Many drivers drop to a slow default frame rate after a format change; ask for a
     // rate fit for a live preview and take whatever the device settles on.

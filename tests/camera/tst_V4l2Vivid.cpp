@@ -61,7 +61,8 @@ private slots:
     void listsControlsAndAppliesBrightness();
     void secondOpenOfBusyDeviceFailsCleanly();
     void disconnectMidStreamEndsTheStream();
-    void formatTheCameraLacksIsUnsupported();
+    void formatsItCannotReadAreUnsupported_data();
+    void formatsItCannotReadAreUnsupported();
 
 private:
     V4l2Driver::Device m_device;
@@ -220,14 +221,25 @@ void TestV4l2Vivid::disconnectMidStreamEndsTheStream()
     QVERIFY(waitFrames(driver, 2));
 }
 
-void TestV4l2Vivid::formatTheCameraLacksIsUnsupported()
+void TestV4l2Vivid::formatsItCannotReadAreUnsupported_data()
 {
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not offered") << quint32(V4L2_PIX_FMT_MJPEG) << "pixel format not offered";
+    QTest::newRow("offered, not readable")
+        << quint32(V4L2_PIX_FMT_HSV24) << "pixel format HSV3 cannot be read";
+}
+
+void TestV4l2Vivid::formatsItCannotReadAreUnsupported()
+{
+    QFETCH(quint32, format);
+    QFETCH(QString, reason);
     V4l2Driver driver(m_device);
-    driver.setRequestedFormat(V4L2_PIX_FMT_MJPEG, QSize(640, 480)); // vivid has no MJPEG
+    driver.setRequestedFormat(format, QSize(640, 480));
     QVERIFY(!driver.open());
     QVERIFY(!driver.isOpen());
     QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Unsupported);
-    QVERIFY2(driver.lastError().startsWith(QStringLiteral("/dev/video0: pixel format not offered")),
+    QVERIFY2(driver.lastError().startsWith("/dev/video0: " + reason),
              qPrintable(driver.lastError()));
 }
 
