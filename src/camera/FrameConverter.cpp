@@ -138,6 +138,16 @@ bool FrameConverter::canConvert(std::uint32_t pixelFormat)
            pixelFormat == V4L2_PIX_FMT_JPEG;
 }
 
+bool FrameConverter::jpegLooksWhole(const unsigned char* data, std::size_t size)
+{
+    // Some cameras pad a frame after its end marker; the marker is near the end still.
+    const std::size_t from = size > 1024 ? size - 1024 : 0;
+    for (std::size_t i = size; i-- > from + 1;)
+        if (data[i - 1] == 0xFF && data[i] == 0xD9)
+            return true;
+    return false;
+}
+
 FrameConverter::FrameConverter()
     : m_data(v4lconvert_create_with_dev_ops(-1, nullptr, &standaloneOps))
 {}

@@ -330,9 +330,15 @@ void V4l2Driver::readFrame()
             endStream(QStringLiteral("VIDIOC_DQBUF"), errno);
             return;
         }
-        // A frame the device marks as damaged, or an empty one, is given straight back.
-        const bool usable =
+        // A frame the device marks as damaged, an empty one, or a JPEG torn in transfer
+        // is given straight back: the one before stays the newest, for the preview and
+        // for a grab.
+        bool usable =
             buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0;
+        if (usable && (m_pixelFormat == V4L2_PIX_FMT_MJPEG || m_pixelFormat == V4L2_PIX_FMT_JPEG))
+            usable = FrameConverter::jpegLooksWhole(
+                static_cast<const unsigned char*>(m_buffers[buf.index].start),
+                std::min<std::size_t>(buf.bytesused, m_buffers[buf.index].length));
         int giveBack = int(buf.index);
         if (usable) {
             giveBack = m_held;

@@ -31,6 +31,7 @@ private slots:
     void previewLooksLikeThePictureStretched();
     void previewRefusesShortOrBrokenFrames_data();
     void previewRefusesShortOrBrokenFrames();
+    void tornJpegIsToldFromWholeOne();
     void stretchDownMatchesSmoothScaling();
 };
 
@@ -254,6 +255,18 @@ void TestFrameConverter::previewRefusesShortOrBrokenFrames()
                                            reinterpret_cast<const unsigned char*>(data.constData()),
                                            std::size_t(data.size()), QSize(400, 400));
     QVERIFY(shown.isNull());
+}
+
+void TestFrameConverter::tornJpegIsToldFromWholeOne()
+{
+    const QByteArray whole = encodeMjpegFrame(referencePicture(), 85, 2, 1, true);
+    auto looksWhole = [](const QByteArray& jpeg) {
+        return qc::FrameConverter::jpegLooksWhole(
+            reinterpret_cast<const unsigned char*>(jpeg.constData()), std::size_t(jpeg.size()));
+    };
+    QVERIFY(looksWhole(whole));
+    QVERIFY(looksWhole(whole + QByteArray(300, '\0'))); // padded after its end
+    QVERIFY(!looksWhole(whole.left(whole.size() * 2 / 3)));
 }
 
 void TestFrameConverter::stretchDownMatchesSmoothScaling()
