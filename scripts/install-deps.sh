@@ -8,6 +8,8 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libbenchmark-dev
+    # face framing: dlib's face detector (libdlib19.1 brings the landmark model, libdlib-data)
+    libdlib-dev
     # runtime: databases and their ODBC drivers, camera
     libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 sqlite3 fonts-liberation2
     # tests: PostgreSQL test server, X server for the real-window test, screenshots
