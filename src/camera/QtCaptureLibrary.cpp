@@ -33,6 +33,15 @@ void QtCaptureLibrary::addDriver(std::unique_ptr<CaptureDriver> driver)
         m_drivers.push_back(std::move(driver));
 }
 
+void QtCaptureLibrary::addDriverFirst(std::unique_ptr<CaptureDriver> driver)
+{
+    if (!driver)
+        return;
+    m_drivers.insert(m_drivers.begin(), std::move(driver));
+    if (m_drivers.size() > MaxDrivers)
+        m_drivers.pop_back();
+}
+
 CaptureDriver* QtCaptureLibrary::driver(int index) const
 {
     if (index < 0 || index >= int(m_drivers.size()))

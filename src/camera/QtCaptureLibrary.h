@@ -29,6 +29,8 @@ public:
 
     // Appends a driver at the next index; ignored once ten are there.
     void addDriver(std::unique_ptr<CaptureDriver> driver);
+    // Puts a driver before all others (the last one drops out when ten are there).
+    void addDriverFirst(std::unique_ptr<CaptureDriver> driver);
     int driverCount() const { return int(m_drivers.size()); }
     CaptureDriver* driver(int index) const;
 
