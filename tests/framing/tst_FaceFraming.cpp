@@ -6,22 +6,17 @@
 #include "common/RecordingDesktop.h"
 #include "framing/FaceDetector.h"
 #include "framing/FaceFraming.h"
-#include "imaging/ImageControl.h"
-#include "records/Connection.h"
 #include "records/DatabaseFixture.h"
 #include "records/MemorySettings.h"
 #include "records/PhotoTestKit.h"
 #include "shell/FrmImageCapture.h"
 #include "ui_frmImageCapture.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QPainter>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <span>
 
 using namespace phototest;
 
@@ -143,12 +138,15 @@ private slots:
         QTest::addColumn<QString>("portrait");
         QTest::addColumn<double>("scale");
         QTest::addColumn<QPoint>("centre");
+        QTest::addColumn<bool>("nearEdge"); // shrunk: only centred, 3:4 and inside the frame
         for (const char* name : {"portrait-astronaut.jpg", "portrait-hopper.jpg"}) {
-            QTest::addRow("%s, centred", name) << name << 1.0 << QPoint(320, 240);
-            QTest::addRow("%s, left, low", name) << name << 1.0 << QPoint(200, 280);
-            QTest::addRow("%s, right, larger", name) << name << 1.25 << QPoint(440, 250);
-            QTest::addRow("%s, left, largest", name) << name << 1.5 << QPoint(230, 260);
+            QTest::addRow("%s, centred", name) << name << 1.0 << QPoint(320, 240) << false;
+            QTest::addRow("%s, left, low", name) << name << 1.0 << QPoint(200, 280) << false;
+            QTest::addRow("%s, right, larger", name) << name << 1.25 << QPoint(440, 250) << false;
+            QTest::addRow("%s, left, largest", name) << name << 1.5 << QPoint(230, 260) << false;
         }
+        QTest::newRow("left edge") << "portrait-hopper.jpg" << 1.25 << QPoint(70, 250) << true;
+        QTest::newRow("top edge") << "portrait-astronaut.jpg" << 1.5 << QPoint(320, 170) << true;
     }
 
     void storedPhotoIsAnIdPhoto()
@@ -156,14 +154,14 @@ private slots:
         QFETCH(QString, portrait);
         QFETCH(double, scale);
         QFETCH(QPoint, centre);
+        QFETCH(bool, nearEdge);
         qc::FrmImageCapture& window = station(cameraFrame({{portrait, scale, centre}}));
         QCOMPARE(window.ui->lstDevices->item(0)->text(), QStringLiteral("Arquivo: frame.png"));
         grab();
         const QRect proposal = window.faceFraming().proposal();
-        QVERIFY(!proposal.isEmpty());
+        QVERIFY(QRect(0, 0, 640, 480).contains(proposal) && !proposal.isEmpty());
         QCOMPARE(window.ui->ImagXpress1->selectionRect(), proposal);
-        QVERIFY2(window.ui->lblMensagem->text().isEmpty(),
-                 qPrintable(window.ui->lblMensagem->text()));
+        QCOMPARE(window.ui->lblMensagem->text(), QString());
 
         const QImage photo = decoded(store()); // no drag at all
         QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
@@ -171,44 +169,23 @@ private slots:
         QCOMPARE(photo.width() * 4, photo.height() * 3);
         const QList<qc::Face> faces = qc::FaceDetector::shared().detect(photo);
         QCOMPARE(faces.size(), 1);
-        const qc::Face& face = faces.first();
-        const double across = face.centreX() / photo.width() - 0.5;
-        const double eyes = 1.0 - face.eyeY() / photo.height();
-        const double head = face.headHeight() / photo.height();
+        const double across = faces[0].centreX() / photo.width() - 0.5;
+        const double eyes = 1.0 - faces[0].eyeY() / photo.height();
+        const double head = faces[0].headHeight() / photo.height();
         qInfo("framed %dx%d: centre %+.3f, eyes %.3f, head %.3f", photo.width(), photo.height(),
               across, eyes, head);
-        QVERIFY2(std::abs(across) <= 0.05, qPrintable(QString::number(across)));
-        QVERIFY2(eyes >= 0.50 && eyes <= 0.70, qPrintable(QString::number(eyes)));
-        QVERIFY2(head >= 0.70 && head <= 0.80, qPrintable(QString::number(head)));
-    }
+        QVERIFY(std::abs(across) <= 0.05);
+        QVERIFY(nearEdge || (eyes >= 0.50 && eyes <= 0.70));
+        QVERIFY(nearEdge || (head >= 0.70 && head <= 0.80));
 
-    // Never a pixel the camera did not take: near an edge the crop shrinks around the face.
-    void nearAnEdgeTheCropShrinks_data()
-    {
-        QTest::addColumn<QString>("portrait");
-        QTest::addColumn<double>("scale");
-        QTest::addColumn<QPoint>("centre");
-        QTest::newRow("left edge") << "portrait-hopper.jpg" << 1.25 << QPoint(70, 250);
-        QTest::newRow("top edge") << "portrait-astronaut.jpg" << 1.5 << QPoint(320, 170);
-    }
-
-    void nearAnEdgeTheCropShrinks()
-    {
-        QFETCH(QString, portrait);
-        QFETCH(double, scale);
-        QFETCH(QPoint, centre);
-        qc::FrmImageCapture& window = station(cameraFrame({{portrait, scale, centre}}));
-        grab();
-        const QRect proposal = window.faceFraming().proposal();
-        qInfo("crop %d,%d %dx%d", proposal.x(), proposal.y(), proposal.width(), proposal.height());
-        QVERIFY(!proposal.isEmpty());
-        QVERIFY(QRect(0, 0, 640, 480).contains(proposal));
-        const QImage photo = decoded(store());
-        QCOMPARE(photo.size(), proposal.size());
-        QCOMPARE(photo.width() * 4, photo.height() * 3);
-        const QList<qc::Face> faces = qc::FaceDetector::shared().detect(photo);
-        QCOMPARE(faces.size(), 1);
-        QVERIFY(std::abs(faces.first().centreX() / photo.width() - 0.5) <= 0.05);
+        // A drag, then a double-click, each replaces the proposal as always.
+        QWidget* vp = window.ui->ImagXpress1->viewport();
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(10, 20));
+        QTest::mouseMove(vp, QPoint(110, 100));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(110, 100));
+        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(100, 80));
+        doubleClick();
+        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(640, 480));
     }
 
     // Without exactly one face the station does what it always did: the photo control
@@ -248,39 +225,9 @@ private slots:
             QVERIFY(m_desktop.boxes.isEmpty());
         }
         QCOMPARE(stored[true], stored[false]);
-    }
-
-    void dragAndDoubleClickReplaceTheProposal()
-    {
-        qc::FrmImageCapture& window =
-            station(cameraFrame({{"portrait-hopper.jpg", 1.0, QPoint(320, 240)}}));
-        grab();
-        QVERIFY(!window.faceFraming().proposal().isEmpty());
-        QWidget* vp = window.ui->ImagXpress1->viewport();
-        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(10, 20));
-        QTest::mouseMove(vp, QPoint(60, 60));
-        QTest::mouseMove(vp, QPoint(110, 100));
-        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(110, 100));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(100, 80));
-        doubleClick();
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(640, 480));
-        QCOMPARE(decoded(store()).size(), QSize(640, 480));
-    }
-
-    void menuItemIsKept()
-    {
-        qc::FrmImageCapture& window =
-            station(cameraFrame({{"portrait-hopper.jpg", 1.0, QPoint(320, 240)}}));
-        QVERIFY(window.ui->mnuEnquadrar->isChecked()); // on when never stored
-        window.ui->mnuEnquadrar->trigger();
-        QCOMPARE(m_settings.values.value(qc::FaceFraming::settingKey()), QStringLiteral("0"));
-        grab();
-        QVERIFY(window.faceFraming().proposal().isEmpty());
-        QVERIFY(!window.ui->ImagXpress2->hasImage());
-        window.ui->mnuEnquadrar->trigger();
+        // The menu item switches it and the settings keep the choice.
+        m_window->ui->mnuEnquadrar->trigger();
         QCOMPARE(m_settings.values.value(qc::FaceFraming::settingKey()), QStringLiteral("1"));
-        grab();
-        QVERIFY(window.ui->ImagXpress2->hasImage());
     }
 
     // A hint never blocks: the photo is still proposed.
@@ -289,19 +236,17 @@ private slots:
         QTest::addColumn<QImage>("frame");
         QTest::addColumn<QString>("hint");
         const QImage frame = cameraFrame({{"portrait-astronaut.jpg", 1.2, QPoint(320, 240)}});
-        QImage dark = frame;
-        QImage bright = frame;
-        for (QImage* image : {&dark, &bright}) {
-            for (int y = 0; y < image->height(); ++y) {
-                auto* line = reinterpret_cast<QRgb*>(image->scanLine(y));
-                for (int x = 0; x < image->width(); ++x) {
-                    const QRgb c = line[x];
-                    line[x] = image == &dark ? qRgb(qRed(c) / 3, qGreen(c) / 3, qBlue(c) / 3)
-                                             : qRgb(115 + qRed(c) * 3 / 5, 115 + qGreen(c) * 3 / 5,
-                                                    115 + qBlue(c) * 3 / 5);
-                }
-            }
-        }
+        auto mapped = [&frame](int add, int num, int den) {
+            QImage image = frame;
+            for (int y = 0; y < image.height(); ++y)
+                for (QRgb& c : std::span(reinterpret_cast<QRgb*>(image.scanLine(y)),
+                                         std::size_t(image.width())))
+                    c = qRgb(add + qRed(c) * num / den, add + qGreen(c) * num / den,
+                             add + qBlue(c) * num / den);
+            return image;
+        };
+        const QImage dark = mapped(0, 1, 3);
+        const QImage bright = mapped(115, 3, 5);
         // Out of focus: the detail a lens loses, lost by scaling down and up again.
         const QImage blurred =
             frame.scaled(128, 96, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
@@ -337,8 +282,6 @@ private slots:
         QCOMPARE(driver.currentFrame(), first); // at its own size
         QTRY_COMPARE_WITH_TIMEOUT(driver.currentFrame(), second, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(driver.currentFrame(), first, 30000);
-        driver.close();
-        QVERIFY(driver.currentFrame().isNull());
         QVERIFY(!qc::PictureFileDriver(folder.filePath("none")).open());
     }
 };
