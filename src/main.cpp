@@ -4,6 +4,7 @@
 #include "camera/QtCaptureLibrary.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
+#include "core/Logging.h"
 #include "records/DemoDatabase.h"
 #include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
@@ -86,6 +87,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(qc::applicationName());
     QApplication::setOrganizationName(qc::applicationName());
     QApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUVELOCAP_APP_ID));
     parser.process(app);
 
     qc::QtDesktop desktop;
@@ -104,14 +106,19 @@ int main(int argc, char* argv[])
         try {
             qc::DemoDatabase::ensure(database);
         } catch (const qc::Error& error) {
-            std::fprintf(stderr, "quvelocap: demo database %s: %s\n", qPrintable(database),
-                         qPrintable(error.description()));
+            qCCritical(lcShell, "demo database %s: %s", qPrintable(database),
+                       qPrintable(error.description()));
             return 1;
         }
         demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
                                                              QStringLiteral("/demo-settings.conf"));
-        if (demoSettings->value(QStringLiteral("srv")).isEmpty())
-            demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        try {
+            if (demoSettings->value(QStringLiteral("srv")).isEmpty())
+                demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        } catch (const qc::Error& error) {
+            qCCritical(lcShell, "demo settings: %s", qPrintable(error.description()));
+            return 1;
+        }
         services.settings = demoSettings.get();
     }
 
