@@ -1,5 +1,6 @@
 // QuveloCap: the student identification photo station.
 
+#include "camera/PictureFileDriver.h"
 #include "camera/QtCaptureLibrary.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
@@ -48,6 +49,12 @@ int main(int argc, char* argv[])
         QStringLiteral("demo"),
         QStringLiteral("Run on the built-in demonstration database and test-pattern camera."));
     parser.addOption(demo);
+    const QCommandLineOption cameraFile(
+        QStringLiteral("camera-file"),
+        QStringLiteral("Add a camera that shows a picture file, or the pictures of a folder in "
+                       "turn, first in the device list."),
+        QStringLiteral("path"));
+    parser.addOption(cameraFile);
 
     // --help and --version answer on a terminal too, before any display is needed. Qt's
     // own options (-platform, ...) are only known once the application exists, so a
@@ -117,6 +124,8 @@ int main(int argc, char* argv[])
 
     // Webcams through V4L2; the demo lists the built-in test pattern first.
     const auto capture = qc::QtCaptureLibrary::forStation(desktop, services.demo);
+    if (parser.isSet(cameraFile))
+        capture->addDriverFirst(std::make_unique<qc::PictureFileDriver>(parser.value(cameraFile)));
     services.capture = capture.get();
 
     qc::FrmImageCapture window(services);
