@@ -72,6 +72,8 @@ private:
         const QString file = m_dir.filePath(QStringLiteral("frame.png"));
         if (!frame.save(file))
             qFatal("cannot write %s", qPrintable(file));
+        // The window holds the library it was given: it goes first.
+        m_window.reset();
         m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
         m_library->addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
         qc::StationServices services;
