@@ -1,6 +1,8 @@
 // QuveloCap: the student identification photo station.
 
 #include "camera/QtCaptureLibrary.h"
+#include "cli/Cli.h"
+#include "cli/Console.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
 #include "records/DemoDatabase.h"
@@ -11,8 +13,10 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +42,19 @@ bool displayAvailable(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    // export, import, report: no window and no display, only the stored settings.
+    if (argc > 1 && qc::Cli::isCommand(QString::fromLocal8Bit(argv[1]))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(qc::applicationName());
+        QCoreApplication::setOrganizationName(qc::applicationName());
+        QCoreApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
+        // A file that is not a picture is reported once, in the run's own words.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
+        qc::QtSettingsStore settings;
+        qc::Console console = qc::Console::standard();
+        return qc::Cli::run(QCoreApplication::arguments(), settings, console);
+    }
+
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
@@ -57,7 +74,8 @@ int main(int argc, char* argv[])
     if (parser.parse(arguments)) {
         if (parser.isSet(help)) {
             std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                            QStringLiteral("quvelocap"))),
+                                                            QStringLiteral("quvelocap")) +
+                                  QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }
