@@ -7,7 +7,7 @@ PACKAGES=(
     # build
     cmake ninja-build g++ pkg-config ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libbenchmark-dev
+    libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libbenchmark-dev libpq-dev
     # runtime: databases and their ODBC drivers, camera
     libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 sqlite3 fonts-liberation2
     # tests: PostgreSQL test server, X server for the real-window test, screenshots
