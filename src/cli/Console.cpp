@@ -42,12 +42,12 @@ std::optional<QString> askWithoutEcho(const QString& prompt)
     quiet.c_lflag |= ECHONL;
     auto oldInt = std::signal(SIGINT, restoreAndRaise);
     auto oldTerm = std::signal(SIGTERM, restoreAndRaise);
-    g_echoOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    g_echoOff = ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
     std::string line;
     for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';)
         line.push_back(char(c));
     if (g_echoOff)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
     g_echoOff = 0;
     std::signal(SIGINT, oldInt);
     std::signal(SIGTERM, oldTerm);
