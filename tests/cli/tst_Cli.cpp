@@ -52,11 +52,17 @@ class tst_Cli : public QObject
     QString m_out, m_err;
     std::unique_ptr<QTemporaryDir> m_root;
 
+    std::optional<QString> m_environmentPassword;
+    std::function<std::optional<QString>(const QString&)> m_askPassword;
+    QStringList m_asked;
+
     int run(const QStringList& arguments)
     {
         m_out.clear();
         m_err.clear();
         qc::Console console;
+        console.environmentPassword = m_environmentPassword;
+        console.askPassword = m_askPassword;
         console.out = [this](const QString& text) { m_out += text; };
         console.err = [this](const QString& text) { m_err += text; };
         return Cli::run(QStringList{QStringLiteral("quvelocap")} + arguments, m_settings, console);
@@ -91,6 +97,9 @@ private slots:
                              {QStringLiteral("us"), m_db->user()},
                              {QStringLiteral("pw"), m_db->password()}};
         m_root = std::make_unique<QTemporaryDir>();
+        m_environmentPassword.reset();
+        m_askPassword = nullptr;
+        m_asked.clear();
     }
 
     void cleanup()
@@ -304,6 +313,70 @@ private slots:
         QCOMPARE(run(arguments), int(Cli::UsageOrConnection));
         QVERIFY2(m_err.contains(says), qPrintable(m_err));
         QVERIFY(m_out.isEmpty());
+    }
+
+    // Where the password comes from: the environment first, the stored one only for the
+    // stored user, else the prompt; a wrong one is a connection error.
+    void passwordSources_data()
+    {
+        QTest::addColumn<QString>("storedPassword");
+        QTest::addColumn<QString>("environment"); // "-": not set
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<QString>("answer"); // "-": no terminal to ask
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("stored") << "right"
+                                << "-" << false << "-" << int(Cli::Done) << false;
+        QTest::newRow("environment wins") << "wrong"
+                                          << "right" << false << "-" << int(Cli::Done) << false;
+        QTest::newRow("other user is asked") << "right"
+                                             << "-" << true << "right" << int(Cli::Done) << true;
+        QTest::newRow("other user, no terminal")
+            << "right"
+            << "-" << true << "-" << int(Cli::UsageOrConnection) << false;
+        QTest::newRow("nothing stored is asked")
+            << ""
+            << "-" << false << "right" << int(Cli::Done) << true;
+        QTest::newRow("wrong answer")
+            << ""
+            << "-" << false << "wrong" << int(Cli::UsageOrConnection) << true;
+    }
+    void passwordSources()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        if (engine != QLatin1String("postgresql"))
+            QSKIP("only a server checks passwords");
+        QFETCH(QString, storedPassword);
+        QFETCH(QString, environment);
+        QFETCH(bool, otherUser);
+        QFETCH(QString, answer);
+        QFETCH(int, exit);
+        QFETCH(bool, asked);
+        const QString user = otherUser ? DatabaseFixture::oddUser() : m_db->user();
+        const QString right = otherUser ? DatabaseFixture::oddPassword() : m_db->password();
+        auto resolve = [&](const QString& given) {
+            return given == QLatin1String("right") ? right : given;
+        };
+        m_settings.values[QStringLiteral("pw")] = resolve(storedPassword);
+        if (environment != QLatin1String("-"))
+            m_environmentPassword = resolve(environment);
+        if (answer != QLatin1String("-"))
+            m_askPassword = [&](const QString& prompt) -> std::optional<QString> {
+                m_asked.append(prompt);
+                return resolve(answer);
+            };
+        // The other login may read the table only when it is granted; the unit check is enough.
+        m_cn->execute(QStringLiteral("GRANT SELECT ON bas_unidades, Aca_FichaCadastralAluno TO ") +
+                      DatabaseFixture::oddUser());
+        QStringList arguments{"report", "--unit", "1"};
+        if (otherUser)
+            arguments << QStringLiteral("--user") << user;
+        QCOMPARE(run(arguments), exit);
+        QCOMPARE(m_asked,
+                 asked ? QStringList{QStringLiteral("Senha de %1: ").arg(user)} : QStringList());
+        if (exit != int(Cli::Done))
+            QVERIFY2(m_err.contains(QStringLiteral("Erro ao conectar ao Banco de Dados")),
+                     qPrintable(m_err));
     }
 
     // The program itself, with no display and no stored settings: the command line and
