@@ -32,7 +32,7 @@ const QString kNotFound = QStringLiteral("Registro não encontrado!");
 // The photo control writes its JPEG files at this quality.
 constexpr int kJpegQuality = 90;
 // Far above any ID photo; a file beyond it is not read into memory at all.
-constexpr qint64 kMaxPhotoBytes = 64 * 1024 * 1024;
+constexpr qint64 kMaxPhotoBytes = qint64(64) * 1024 * 1024;
 
 // Import takes these, in this order of preference when one number has several.
 const QList<QByteArray> kExtensions = {".jpg", ".jpeg", ".png"};
@@ -156,7 +156,7 @@ public:
 
     int exitCode() const { return m_failed ? Cli::ItemsFailed : Cli::Done; }
 
-    int exportPhotos(UnitRoster& roster)
+    int exportPhotos(const UnitRoster& roster)
     {
         PhotoFolder folder(m_options.dir, true);
         qint64 written = 0, kept = 0;
@@ -201,7 +201,7 @@ public:
         return exitCode();
     }
 
-    int importPhotos(Module1& module, UnitRoster& roster)
+    int importPhotos(Module1& module, const UnitRoster& roster)
     {
         PhotoFolder folder(m_options.dir, false);
         qint64 total = 0;
@@ -246,7 +246,7 @@ public:
         return exitCode();
     }
 
-    int report(UnitRoster& roster)
+    int report(const UnitRoster& roster)
     {
         qint64 with = 0, without = 0;
         if (m_options.csv)
@@ -272,8 +272,9 @@ public:
     }
 
 private:
-    bool importOne(PhotoFolder& folder, const QByteArray& name, int rank, UnitRoster& roster,
-                   PhotoRecords& records, const QString& workFile, QString& outcome)
+    bool importOne(const PhotoFolder& folder, const QByteArray& name, int rank,
+                   const UnitRoster& roster, PhotoRecords& records, const QString& workFile,
+                   QString& outcome)
     {
         const QString item = QString::fromUtf8(name);
         const QByteArray base = name.left(name.size() - kExtensions.at(rank).size());
