@@ -14,7 +14,7 @@ build=${FUZZ_BUILD_DIR:-build-fuzz}
 
 bash scripts/install-deps.sh >/dev/null
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUVELOCAP_FUZZ=ON -DQUVELOCAP_BUILD_TESTS=OFF -DQUVELOCAP_BUILD_BENCHMARKS=OFF >/dev/null
+    -DQUVELOCAP_FUZZ=ON -DBUILD_TESTING=OFF -DQUVELOCAP_BUILD_BENCHMARKS=OFF >/dev/null
 executables=()
 for target in "${targets[@]}"; do executables+=("fuzz_${target//-/_}"); done
 cmake --build "$build" -j"${FUZZ_JOBS:-2}" --target "${executables[@]}"

@@ -14,8 +14,9 @@ PACKAGES=(
     postgresql-15 xvfb xauth xdotool imagemagick fonts-dejavu-core x11-utils
     # tests: the kernel's virtual camera in a small VM
     qemu-system-x86 busybox-static kmod cpio xz-utils
-    # packaging: CPack's Debian dependencies, checks of the desktop entry and metadata
-    dpkg-dev file appstream desktop-file-utils
+    # packaging: CPack's Debian dependencies, checks of the desktop entry, the metadata
+    # and the package itself
+    dpkg-dev file appstream desktop-file-utils lintian
     # hardening: static analysis (scripts/lint.sh) and libFuzzer (scripts/fuzz.sh)
     clang libclang-rt-14-dev clang-tidy cppcheck
 )
@@ -42,5 +43,35 @@ fi
 # process that connects; the station never wants it.
 if [[ -w /etc/odbcinst.ini ]] && grep -q '^CommLog=1' /etc/odbcinst.ini; then
     sed -i 's/^CommLog=1/CommLog=0/' /etc/odbcinst.ini
+fi
+# The kernel whose virtual camera (vivid) tests/camera/vivid-vm.sh boots under qemu:
+# Debian's current linux-image package, downloaded and unpacked, never installed.
+kernel_dir=${QUVELOCAP_VIVID_KERNEL:-/var/cache/quvelocap/vivid-kernel}
+if [[ ! -f $kernel_dir/vmlinux || ! -f $kernel_dir/ready ]]; then
+    if ! mkdir -p "$kernel_dir" 2>/dev/null || [[ ! -w $kernel_dir ]]; then
+        echo "install-deps: run as root to fetch the test kernel into $kernel_dir" >&2
+        exit 1
+    fi
+    package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '/Depends: linux-image-/ {print $2; exit}' || true)
+    if [[ -z $package ]]; then
+        apt-get update -qq
+        package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
+    fi
+    echo "install-deps: fetching $package for the virtual camera test"
+    rm -rf "${kernel_dir:?}"/*
+    # apt warns that root downloads without its sandbox user; that is expected here.
+    (cd "$kernel_dir" && apt-get download -qq "$package" 2> >(grep -v 'unsandboxed' >&2))
+    deb=$(ls "$kernel_dir"/*.deb)
+    dpkg-deb --fsys-tarfile "$deb" |
+        tar -x -C "$kernel_dir" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/media/*'
+    rm -f "$deb"
+    # The compressed image decompresses itself at boot, which takes seconds without KVM;
+    # booting the bare kernel skips that.
+    vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-*)
+    offset=$(LC_ALL=C grep -abo $'\xfd7zXZ' "$vmlinuz" | head -1 | cut -d: -f1)
+    tail -c +$((offset + 1)) "$vmlinuz" | xz -dc 2>/dev/null >"$kernel_dir/vmlinux" || true
+    [[ -s $kernel_dir/vmlinux ]] || cp "$vmlinuz" "$kernel_dir/vmlinux"
+    touch "$kernel_dir/ready"
 fi
 echo "install-deps: all packages present"

@@ -5,6 +5,7 @@
 #include "cli/Console.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
+#include "core/Logging.h"
 #include "records/DemoDatabase.h"
 #include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
@@ -48,8 +49,10 @@ int main(int argc, char* argv[])
         QCoreApplication::setApplicationName(qc::applicationName());
         QCoreApplication::setOrganizationName(qc::applicationName());
         QCoreApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
-        // A file that is not a picture is reported once, in the run's own words.
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
+        // Every failure is reported once, in the run's own list: a file that is not a
+        // picture, a refused store, the connection. QT_LOGGING_RULES still brings the log back.
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("qt.gui.imageio*=false\nquvelocap.records.warning=false"));
         qc::QtSettingsStore settings;
         qc::Console console = qc::Console::standard();
         return qc::Cli::run(QCoreApplication::arguments(), settings, console);
@@ -97,6 +100,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(qc::applicationName());
     QApplication::setOrganizationName(qc::applicationName());
     QApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUVELOCAP_APP_ID));
     parser.process(app);
 
     qc::QtDesktop desktop;
@@ -115,14 +119,19 @@ int main(int argc, char* argv[])
         try {
             qc::DemoDatabase::ensure(database);
         } catch (const qc::Error& error) {
-            std::fprintf(stderr, "quvelocap: demo database %s: %s\n", qPrintable(database),
-                         qPrintable(error.description()));
+            qCCritical(lcShell, "demo database %s: %s", qPrintable(database),
+                       qPrintable(error.description()));
             return 1;
         }
         demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
                                                              QStringLiteral("/demo-settings.conf"));
-        if (demoSettings->value(QStringLiteral("srv")).isEmpty())
-            demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        try {
+            if (demoSettings->value(QStringLiteral("srv")).isEmpty())
+                demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
+        } catch (const qc::Error& error) {
+            qCCritical(lcShell, "demo settings: %s", qPrintable(error.description()));
+            return 1;
+        }
         services.settings = demoSettings.get();
     }
 

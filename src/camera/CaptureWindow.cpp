@@ -3,6 +3,7 @@
 #include "camera/CaptureDriver.h"
 #include "camera/PreviewImage.h"
 #include "camera/SourceDialog.h"
+#include "core/Logging.h"
 
 #include <QPainter>
 #include <QTimer>
@@ -34,8 +35,14 @@ bool CaptureWindow::connectDriver(CaptureDriver* driver)
 {
     if (!driver || m_driver)
         return false;
-    if (driver->isOpen() || !driver->open())
+    if (driver->isOpen())
         return false;
+    if (!driver->open()) {
+        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qPrintable(driver->name()),
+                  qPrintable(driver->lastError()));
+        return false;
+    }
+    qCDebug(lcCamera, "camera \"%s\" open", qPrintable(driver->name()));
     m_driver = driver;
     connect(driver, &CaptureDriver::streamEnded, this, &CaptureWindow::streamEnded);
     takeFrame();
@@ -54,6 +61,9 @@ void CaptureWindow::disconnectDriver()
 
 void CaptureWindow::streamEnded()
 {
+    if (m_driver)
+        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qPrintable(m_driver->name()),
+                  qPrintable(m_driver->lastError()));
     // The device vanished or failed: the window goes dark rather than freeze on a
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();

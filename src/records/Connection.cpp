@@ -1,5 +1,7 @@
 #include "records/Connection.h"
 
+#include "core/Error.h"
+#include "core/Logging.h"
 #include "records/DatabaseError.h"
 #include "records/OdbcConnection.h"
 #include "records/SqliteConnection.h"
@@ -14,15 +16,25 @@ void Connection::open(const QString& connectionString, const QString& user, cons
 {
     close();
     const ConnectionString::Parts parts = ConnectionString::parse(connectionString, user, password);
-    const bool sqlServer = !parts.server.startsWith(QLatin1String("sqlite:")) &&
-                           !parts.server.startsWith(QLatin1String("postgresql://"));
-    const ConnectionTarget target = ConnectionString::translate(
-        parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
-    if (target.engine == ConnectionTarget::Engine::Sqlite)
-        m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);
-    else
-        m_provider = std::make_unique<OdbcConnection>(target);
-    m_engine = target.engine;
+    // The classic string holds the password in clear: only the server, the database and
+    // the user go into a message, or the translated string with its PWD masked.
+    try {
+        const bool sqlServer =
+            ConnectionString::engineOf(parts.server) == ConnectionTarget::Engine::SqlServer;
+        const ConnectionTarget target = ConnectionString::translate(
+            parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
+        qCDebug(lcRecords, "connecting: %s", qPrintable(ConnectionString::masked(target)));
+        if (target.engine == ConnectionTarget::Engine::Sqlite)
+            m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);
+        else
+            m_provider = std::make_unique<OdbcConnection>(target);
+        m_engine = target.engine;
+    } catch (const Error& error) {
+        qCWarning(lcRecords, "cannot connect to server \"%s\", database \"%s\", user \"%s\": %s",
+                  qPrintable(parts.server), qPrintable(parts.database), qPrintable(user),
+                  qPrintable(error.description()));
+        throw;
+    }
 }
 
 void Connection::openSqlite(const QString& path, bool create)

@@ -12,6 +12,8 @@ const QString kPrefix = QStringLiteral("Provider=SQLOLEDB.1;Persist Security Inf
 const QString kPassword = QStringLiteral(";Password=");
 const QString kCatalog = QStringLiteral(";Initial Catalog=");
 const QString kSource = QStringLiteral(";Data Source=");
+const QString kSqliteScheme = QStringLiteral("sqlite:");
+const QString kPostgresScheme = QStringLiteral("postgresql://");
 
 QString attribute(const QString& key, const QString& value)
 {
@@ -55,6 +57,16 @@ ConnectionString::Parts ConnectionString::parse(const QString& text, const QStri
     return Parts{rest.left(at), rest.mid(at + kSource.size())};
 }
 
+ConnectionTarget::Engine ConnectionString::engineOf(const QString& server)
+{
+    const QString text = server.trimmed();
+    if (text.startsWith(kSqliteScheme, Qt::CaseInsensitive))
+        return ConnectionTarget::Engine::Sqlite;
+    if (text.startsWith(kPostgresScheme, Qt::CaseInsensitive))
+        return ConnectionTarget::Engine::PostgreSql;
+    return ConnectionTarget::Engine::SqlServer;
+}
+
 QString ConnectionString::quoteOdbc(const QString& value)
 {
     QString quoted = value;
@@ -76,20 +88,21 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
     }
 
     ConnectionTarget target;
-    const QString& server = parts.server;
+    // Blanks around a server typed or pasted into the dialog are no part of any name,
+    // and would otherwise turn " sqlite:..." into a SQL Server host.
+    const QString server = parts.server.trimmed();
+    target.engine = engineOf(server);
 
-    if (server.startsWith(QLatin1String("sqlite:"))) {
-        target.engine = ConnectionTarget::Engine::Sqlite;
-        target.sqlitePath = server.mid(7);
+    if (target.engine == ConnectionTarget::Engine::Sqlite) {
+        target.sqlitePath = server.mid(kSqliteScheme.size());
         if (target.sqlitePath.isEmpty())
             throw DatabaseError(QStringLiteral("Caminho do arquivo SQLite vazio em \"sqlite:\"."));
         return target;
     }
 
-    if (server.startsWith(QLatin1String("postgresql://"))) {
-        target.engine = ConnectionTarget::Engine::PostgreSql;
+    if (target.engine == ConnectionTarget::Engine::PostgreSql) {
         target.odbcDriver = QStringLiteral("PostgreSQL Unicode");
-        QString hostPort = server.mid(13);
+        QString hostPort = server.mid(kPostgresScheme.size());
         if (hostPort.endsWith(QLatin1Char('/')))
             hostPort.chop(1);
         QString host = hostPort;
@@ -122,7 +135,6 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
         return target;
     }
 
-    target.engine = ConnectionTarget::Engine::SqlServer;
     if (sqlServerDriver.isEmpty())
         throw DatabaseError(QStringLiteral(
             "Nenhum driver ODBC para SQL Server está instalado. Instale o pacote \"tdsodbc\" "

@@ -53,6 +53,10 @@ public:
     static ConnectionTarget translate(const Parts& parts, const QString& user,
                                       const QString& password, const QString& sqlServerDriver);
 
+    // The engine a server setting names: "sqlite:PATH" and "postgresql://HOST[:PORT]" in
+    // any case and with blanks around them, anything else a SQL Server host.
+    static ConnectionTarget::Engine engineOf(const QString& server);
+
     // {value} with every '}' doubled.
     static QString quoteOdbc(const QString& value);
 

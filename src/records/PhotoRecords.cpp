@@ -2,6 +2,7 @@
 
 #include "core/Desktop.h"
 #include "core/Error.h"
+#include "core/Logging.h"
 #include "imaging/PictureDecoder.h"
 #include "records/Connection.h"
 #include "records/DatabaseError.h"
@@ -292,6 +293,8 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         work.commit();
         m_setMensagem(QStringLiteral("Foto salva com sucesso"));
     } catch (const Error& error) {
+        qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qPrintable(Tabela),
+                  qPrintable(CampoFoto), qPrintable(error.description()));
         desktop.setWaitCursor(false);
         m_setMensagem(QStringLiteral("Erro: ") + error.description());
     }

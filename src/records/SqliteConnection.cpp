@@ -83,6 +83,21 @@ SqliteConnection::SqliteConnection(const QString& path, bool create) : m_path(pa
     }
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
+    // SQLite reads the file only at the first statement, so any file at all "opens"; a
+    // text file named by mistake would then show as a database without units. Reading
+    // the schema now refuses it here, with the file's name.
+    const int probe =
+        sqlite3_exec(m_db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (probe != SQLITE_OK) {
+        const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db));
+        const bool notADatabase = (sqlite3_errcode(m_db) & 0xff) == SQLITE_NOTADB;
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw DatabaseError(notADatabase ? QStringLiteral("O arquivo %1 não é um banco de dados "
+                                                          "SQLite (%2).")
+                                               .arg(path, reason)
+                                         : reason + QStringLiteral(" (") + path + QLatin1Char(')'));
+    }
 }
 
 SqliteConnection::~SqliteConnection()

@@ -82,10 +82,19 @@ void FrmConfig::Form_Load()
 void FrmConfig::Command1_Click()
 {
     SettingsStore& store = m_module.settings();
-    store.setValue(QStringLiteral("srv"), ui->txtsrv->text());
-    store.setValue(QStringLiteral("db"), ui->txtdb->text());
-    store.setValue(QStringLiteral("us"), ui->txtus->text());
-    store.setValue(QStringLiteral("pw"), ui->txtpw->text());
+    try {
+        store.setValue(QStringLiteral("srv"), ui->txtsrv->text());
+        store.setValue(QStringLiteral("db"), ui->txtdb->text());
+        store.setValue(QStringLiteral("us"), ui->txtus->text());
+        store.setValue(QStringLiteral("pw"), ui->txtpw->text());
+    } catch (const Error& error) {
+        // Closing now would lose what was typed and leave the old settings in force
+        // without a word; the operator keeps the texts and can correct or retry.
+        m_module.desktop().messageBox(QStringLiteral("Não foi possível gravar as configurações: ") +
+                                          error.description(),
+                                      QString(), Desktop::Icon::Critical);
+        return;
+    }
     if (m_module.AbrirConexao()) {
         if (m_montarComboUnidade)
             m_montarComboUnidade();

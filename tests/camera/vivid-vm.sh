@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Boots a Debian kernel under qemu (software emulation) with the kernel's virtual camera
 # (vivid) set up as one webcam, runs a V4L2 test program inside and exits with its
-# result. Everything it needs is fetched on first use and kept in the cache folder.
+# result. scripts/install-deps.sh installs the tools and unpacks the kernel into
+# /var/cache/quvelocap/vivid-kernel (another folder: QUVELOCAP_VIVID_KERNEL).
 #
 #   vivid-vm.sh TEST_PROGRAM CACHE_DIR [test arguments...]
 set -euo pipefail
@@ -14,8 +15,7 @@ cache=$(readlink -f "$cache")
 
 say() { echo "vivid-vm: $*" >&2; }
 
-# Tools. On a fresh machine (CI runs as root) they are installed; elsewhere we say what
-# is missing.
+# Tools and kernel come from scripts/install-deps.sh; a test installs nothing itself.
 need=()
 command -v qemu-system-x86_64 >/dev/null || need+=(qemu-system-x86)
 [[ -x /bin/busybox ]] || need+=(busybox-static)
@@ -23,39 +23,13 @@ command -v cpio >/dev/null || need+=(cpio)
 command -v modinfo >/dev/null || need+=(kmod)
 command -v xz >/dev/null || need+=(xz-utils)
 if ((${#need[@]})); then
-    if [[ $(id -u) -ne 0 ]]; then
-        say "missing packages: ${need[*]} (install them as root)"
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    say "missing packages: ${need[*]} (bash scripts/install-deps.sh as root installs them)"
+    exit 1
 fi
-
-# The kernel: Debian's current linux-image package, unpacked, never installed.
-kernel_dir=$cache/kernel
+kernel_dir=${QUVELOCAP_VIVID_KERNEL:-/var/cache/quvelocap/vivid-kernel}
 if [[ ! -f $kernel_dir/vmlinux || ! -f $kernel_dir/ready ]]; then
-    rm -rf "$kernel_dir"
-    mkdir -p "$kernel_dir"
-    package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}' || true)
-    if [[ -z $package ]]; then
-        apt-get update -qq
-        package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
-    fi
-    say "fetching $package"
-    # apt warns that root downloads without its sandbox user; that is expected here.
-    (cd "$kernel_dir" && apt-get download -qq "$package" 2> >(grep -v 'unsandboxed' >&2))
-    deb=$(ls "$kernel_dir"/*.deb)
-    dpkg-deb --fsys-tarfile "$deb" |
-        tar -x -C "$kernel_dir" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/media/*'
-    rm -f "$deb"
-    # The compressed image decompresses itself at boot, which takes seconds without KVM;
-    # booting the bare kernel skips that.
-    vmlinuz=$(ls "$kernel_dir"/boot/vmlinuz-*)
-    offset=$(LC_ALL=C grep -abo $'\xfd7zXZ' "$vmlinuz" | head -1 | cut -d: -f1)
-    tail -c +$((offset + 1)) "$vmlinuz" | xz -dc 2>/dev/null >"$kernel_dir/vmlinux" || true
-    [[ -s $kernel_dir/vmlinux ]] || cp "$vmlinuz" "$kernel_dir/vmlinux"
-    touch "$kernel_dir/ready"
+    say "no kernel in $kernel_dir (bash scripts/install-deps.sh as root fetches it)"
+    exit 1
 fi
 moddir=$(ls -d "$kernel_dir"/lib/modules/*)
 

@@ -94,6 +94,13 @@ private slots:
                               "DATABASE={escola};UID={op};PWD={pw};TrustServerCertificate={yes};")
             << QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={SRV01,1433};"
                               "DATABASE={escola};UID={op};PWD=***;TrustServerCertificate={yes};");
+        // Blanks around the server and the scheme in capitals still name the engine.
+        QTest::newRow("postgresql in capitals, blanks")
+            << QStringLiteral(" POSTGRESQL://db.escola ") << QString() << QStringLiteral("pw")
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=db.escola;PORT=5432;"
+                              "DATABASE=escola;UID=op;PWD={pw};ByteaAsLongVarBinary=1;")
+            << QStringLiteral("DRIVER={PostgreSQL Unicode};SERVER=db.escola;PORT=5432;"
+                              "DATABASE=escola;UID=op;PWD=***;ByteaAsLongVarBinary=1;");
     }
     void engineStrings()
     {

@@ -6,6 +6,7 @@
 #include "records/MemorySettings.h"
 #include "records/Module1.h"
 #include "settings/FrmConfig.h"
+#include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
 #include "ui_frmConfig.h"
 #include "ui_frmImageCapture.h"
@@ -19,6 +20,13 @@
 namespace {
 
 const QString kConnectError = QStringLiteral("Erro ao conectar ao Banco de Dados. Erro:");
+
+// Key presses for each character, accents too (QTest::keyClicks knows only ASCII keys).
+void type(QWidget* box, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
 
 } // namespace
 
@@ -51,11 +59,11 @@ private:
                               {QStringLiteral("pw"), QStringLiteral("x")}};
     }
 
-    void start()
+    void start(qc::SettingsStore* settings = nullptr)
     {
         qc::StationServices services;
         services.desktop = m_desktop.get();
-        services.settings = m_settings.get();
+        services.settings = settings ? settings : m_settings.get();
         services.appFolder = m_dir.path();
         m_window = std::make_unique<qc::FrmImageCapture>(services);
         m_window->Form_Load();
@@ -303,6 +311,109 @@ private slots:
             QTest::mouseClick(dialog()->ui->Command1, Qt::LeftButton);
             QCOMPARE(unitTexts(), kUnits);
         }
+    }
+
+    // The station's own settings file, written by hand or by the dialog: every value comes
+    // back into the dialog exactly as it was written or typed.
+    void settingsFileKeepsWhatWasTyped()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("typed/QuveloCap.conf"));
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        QFile handWritten(file);
+        QVERIFY(handWritten.open(QIODevice::WriteOnly));
+        handWritten.write("; written by the school's technician\n[Config]\nsrv = SQLSRV01,1433\n"
+                          "db=HOST\\new\nus=\"  o,p  \"\npw=se,nha;1\n");
+        handWritten.close();
+        qc::QtSettingsStore store(file);
+        start(&store); // the server does not connect: one box
+        qc::FrmConfig* d = openDialog();
+        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("SQLSRV01,1433"));
+        QCOMPARE(d->ui->txtdb->text(), QStringLiteral("HOST\\new"));
+        QCOMPARE(d->ui->txtus->text(), QStringLiteral("  o,p  "));
+        QCOMPARE(d->ui->txtpw->text(), QStringLiteral("se,nha;1"));
+
+        const QStringList typed{QStringLiteral(" sqlite:") + m_database,
+                                QStringLiteral("Matrícula \"2º\", ação"), QStringLiteral("@op\\x"),
+                                QStringLiteral(" s;e{n}h=a,\" ")};
+        QLineEdit* boxes[] = {d->ui->txtsrv, d->ui->txtdb, d->ui->txtus, d->ui->txtpw};
+        for (int i = 0; i < 4; ++i) {
+            boxes[i]->clear();
+            type(boxes[i], typed[i]);
+        }
+        m_desktop->clear();
+        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        // A blank before the scheme still names the SQLite file: the units are listed.
+        QVERIFY(m_desktop->boxes.isEmpty());
+        QCOMPARE(unitTexts(), kUnits);
+        QVERIFY(!d->isVisible());
+
+        qc::QtSettingsStore reread(file);
+        m_window.reset();
+        start(&reread);
+        d = openDialog();
+        QCOMPARE(d->ui->txtsrv->text(), typed[0]);
+        QCOMPARE(d->ui->txtdb->text(), typed[1]);
+        QCOMPARE(d->ui->txtus->text(), typed[2]);
+        QCOMPARE(d->ui->txtpw->text(), typed[3]);
+        // The hand-written comment stays.
+        QVERIFY(handWritten.open(QIODevice::ReadOnly));
+        QVERIFY(handWritten.readAll().startsWith("; written by the school's technician\n"));
+    }
+
+    void confirmWithASettingsFolderThatCannotBeWritten()
+    {
+        // A file where the folder should be: not even root can create the settings there.
+        const QString blocker = m_dir.filePath(QStringLiteral("blocked"));
+        QFile block(blocker);
+        QVERIFY(block.open(QIODevice::WriteOnly));
+        block.close();
+        qc::QtSettingsStore store(blocker + QStringLiteral("/QuveloCap.conf"));
+        start(&store); // nothing stored: the dialog opens
+        qc::FrmConfig* d = dialog();
+        QTest::keyClicks(d->ui->txtsrv, QStringLiteral("sqlite:") + m_database);
+        QTest::keyClicks(d->ui->txtpw, QStringLiteral("nova"));
+        m_desktop->clear();
+        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        QVERIFY2(m_desktop->boxes.first().text.startsWith(
+                     QStringLiteral("Não foi possível gravar as configurações: ") + blocker),
+                 qPrintable(m_desktop->boxes.first().text));
+        QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Critical);
+        QCOMPARE(m_desktop->beeps, 0);
+        QVERIFY(d->isVisible());
+        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("sqlite:") + m_database);
+        QCOMPARE(d->ui->txtpw->text(), QStringLiteral("nova"));
+        // Settings that were not kept are not connected to either.
+        QVERIFY(!m_window->module1().cnBanco());
+        QCOMPARE(m_window->ui->cmbUnidade->count(), 0);
+    }
+
+    void sqliteFileThatIsNoDatabaseIsRefused()
+    {
+        const QString text = m_dir.filePath(QStringLiteral("passwd"));
+        QFile file(text);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("root:x:0:0:root:/root:/bin/bash\n");
+        file.close();
+        storeWorkingSettings();
+        start();
+        qc::FrmConfig* d = openDialog();
+        d->ui->txtsrv->setText(QStringLiteral("SQLite:") + text);
+        d->ui->txtpw->setText(QStringLiteral("segredo-123"));
+        m_desktop->clear();
+        // The refusal is logged, the password never.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("segredo-123")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^cannot connect to server "
+                                                            "\"SQLite:.*passwd\", .*user \"op\": "
+                                                            "O arquivo .* não é um banco")));
+        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        QCOMPARE(m_desktop->boxes.first().text,
+                 kConnectError + QStringLiteral("O arquivo ") + text +
+                     QStringLiteral(" não é um banco de dados SQLite (file is not a database)."));
+        QCOMPARE(m_desktop->beeps, 1);
     }
 
     void testConnection_data()

@@ -53,6 +53,46 @@ private slots:
             QStringLiteral(" s;e{n}h=a "));
         QCOMPARE(store.value(QStringLiteral("db")), QString());
     }
+
+    // A line of the file, however it was written, and the value it holds; storing that
+    // value again must give a file that reads the same.
+    void readsEveryValueAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("host and port by hand")
+            << QByteArray("srv=SQLSRV01,1433") << "SQLSRV01,1433";
+        QTest::newRow("quoted, blanks kept") << QByteArray("srv=\"  a,b  \" ; note") << "  a,b  ";
+        QTest::newRow("quote inside") << QByteArray("srv=\"x\\\"y\"") << "x\"y";
+        QTest::newRow("written by QSettings: backslash")
+            << QByteArray("srv=SRV\\\\SQLEXPRESS") << "SRV\\SQLEXPRESS";
+        QTest::newRow("written by QSettings: at sign") << QByteArray("srv=@@abc") << "@abc";
+        QTest::newRow("accents, UTF-8") << QByteArray("srv=São João") << "São João";
+        QTest::newRow("accents, Latin-1") << QByteArray("srv=S\xe3o Jo\xe3o") << "São João";
+        QTest::newRow("empty") << QByteArray("srv=") << "";
+    }
+    void readsEveryValueAsWritten()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, value);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.conf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Other]\nsrv=elsewhere\n\n[Config]\r\n" + line + "\r\ndb=escola\n");
+        file.close();
+        qc::QtSettingsStore store(path);
+        QCOMPARE(store.value(QStringLiteral("srv")), value);
+        QCOMPARE(store.value(QStringLiteral("db")), QStringLiteral("escola"));
+
+        store.setValue(QStringLiteral("srv"), value);
+        store.setValue(QStringLiteral("us"), value);
+        QCOMPARE(qc::QtSettingsStore(path).value(QStringLiteral("srv")), value);
+        QCOMPARE(qc::QtSettingsStore(path).value(QStringLiteral("us")), value);
+        QCOMPARE(store.value(QStringLiteral("db")), QStringLiteral("escola"));
+        QSettings other(path, QSettings::IniFormat); // the other section is left alone
+        QCOMPARE(other.value(QStringLiteral("Other/srv")).toString(), QStringLiteral("elsewhere"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
