@@ -7,9 +7,11 @@ PACKAGES=(
     # build
     cmake ninja-build g++ pkg-config ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libbenchmark-dev libpq-dev
+    libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libturbojpeg0-dev libudev-dev
+    libbenchmark-dev libpq-dev
     # runtime: databases and their ODBC drivers, camera
-    libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 sqlite3 fonts-liberation2
+    libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 libturbojpeg0 libudev1 sqlite3
+    fonts-liberation2
     # tests: PostgreSQL test server, X server for the real-window test, screenshots
     postgresql-15 xvfb xauth xdotool imagemagick fonts-dejavu-core x11-utils
     # tests: the kernel's virtual camera in a small VM

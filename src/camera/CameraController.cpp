@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QListWidget>
 
+#include <algorithm>
+
 namespace qc {
 
 namespace {
@@ -17,14 +19,77 @@ constexpr int PreviewSize = 400;
 constexpr int PreviewRateMs = 66;
 constexpr qintptr True = -1;
 
+const QString NoFrameText =
+    QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado.");
+const QString NoDeviceEntry = QStringLiteral("No Device Available");
+
+QString withReason(QString text, const CaptureError& error)
+{
+    if (!error.reason.isEmpty())
+        text += QStringLiteral("\n\nMotivo informado pelo driver: ") + error.reason;
+    return text;
+}
+
+QString openFailureText(const CaptureError& error)
+{
+    QString text = QStringLiteral("Não foi possível abrir a câmera");
+    switch (error.kind) {
+    case CaptureError::Kind::Absent:
+        text += QStringLiteral(": nenhuma câmera foi escolhida em Dispositivos.");
+        break;
+    case CaptureError::Kind::Busy:
+        text += QStringLiteral(": ela está sendo usada por outro programa.");
+        break;
+    case CaptureError::Kind::Denied:
+        text += QStringLiteral(": este usuário não tem permissão para usá-la.");
+        break;
+    case CaptureError::Kind::Unsupported:
+        text += QStringLiteral(": ela não oferece um formato de imagem que a estação saiba ler.");
+        break;
+    case CaptureError::Kind::Gone:
+        text += QStringLiteral(": ela não está mais conectada.");
+        break;
+    case CaptureError::Kind::None:
+    case CaptureError::Kind::Failed:
+        text += QLatin1Char('.');
+        break;
+    }
+    return withReason(text, error);
+}
+
+QString streamEndedText(const CaptureError& error)
+{
+    return withReason(
+        error.kind == CaptureError::Kind::Gone
+            ? QStringLiteral("A câmera foi desconectada e a visualização foi encerrada.")
+            : QStringLiteral("A câmera parou de enviar imagens e a visualização foi encerrada."),
+        error);
+}
+
 } // namespace
 
 CameraController::CameraController(const CameraControls& controls, CaptureLibrary& library,
                                    Desktop& desktop)
     : m_ui(controls), m_library(library), m_desktop(desktop)
-{}
+{
+    m_library.setStreamEndedHandler([this](CaptureWindowHandle window, const CaptureError& error) {
+        streamEnded(window, error);
+    });
+    m_library.setDriversChangedHandler([this] { refreshDeviceList(); });
+}
+
+CameraController::~CameraController()
+{
+    m_library.setStreamEndedHandler(nullptr);
+    m_library.setDriversChangedHandler(nullptr);
+}
 
 void CameraController::MontarListaDispositivos()
+{
+    fillDeviceList();
+}
+
+void CameraController::fillDeviceList()
 {
     QString name(DriverNameSize, QLatin1Char(' '));
     QString version(DriverNameSize, QLatin1Char(' '));
@@ -33,6 +98,52 @@ void CameraController::MontarListaDispositivos()
         if (!m_library.driverDescription(index, name, version))
             break;
         m_ui.lstDevices->addItem(name.trimmed());
+        m_entries.emplace_back(name, version);
+    }
+}
+
+void CameraController::refreshDeviceList()
+{
+    const int chosen = m_ui.lstDevices->currentRow();
+    const Entry keep = chosen >= 0 && std::size_t(chosen) < m_entries.size()
+                           ? m_entries[std::size_t(chosen)]
+                           : Entry();
+    m_ui.lstDevices->clear();
+    m_entries.clear();
+    fillDeviceList();
+
+    int row = -1;
+    if (PreviewAtivo) {
+        // The preview goes on; its camera's index may have moved with the others.
+        const int running = m_library.connectedDriver(JanelaPreview);
+        if (running >= 0)
+            DispositivoAtual = row = running;
+    } else {
+        const auto same = std::find(m_entries.begin(), m_entries.end(), keep);
+        row = same != m_entries.end() ? int(same - m_entries.begin()) : 0;
+    }
+    if (m_entries.empty()) {
+        m_ui.lstDevices->addItem(NoDeviceEntry);
+        m_ui.lstDevices->setCurrentRow(-1);
+    } else {
+        m_ui.lstDevices->setCurrentRow(std::min(row, int(m_entries.size()) - 1));
+    }
+    // As at start-up: "&Preview" only with a camera to preview, and not while one runs.
+    if (!PreviewAtivo)
+        m_ui.cmdStart->setEnabled(!m_entries.empty());
+}
+
+void CameraController::streamEnded(CaptureWindowHandle window, const CaptureError& error)
+{
+    if (window == JanelaPreview && PreviewAtivo) {
+        cmdStop_Click();
+        // A camera that went from the list as well leaves nothing to preview.
+        if (m_entries.empty())
+            m_ui.cmdStart->setEnabled(false);
+        m_desktop.messageBox(streamEndedText(error), QString(), Desktop::Icon::Warning);
+    } else if (window == JanelaWebcam && WebcamConectada) {
+        // The next "So&urce >>" connects afresh.
+        STOPCAM();
     }
 }
 
@@ -60,10 +171,13 @@ void CameraController::IniciarPreview()
         m_ui.cmdStart->setEnabled(false);
         PreviewAtivo = true;
     } else {
-        // No message: "&Preview" stays available for another try.
+        // "&Preview" stays available for another try; the operator is told why the
+        // camera did not open rather than left before a dark box.
+        const CaptureError error = m_library.driverError(DispositivoAtual);
         m_library.destroyWindow(JanelaPreview);
         m_ui.cmdSave->setEnabled(false);
         PreviewAtivo = false;
+        m_desktop.messageBox(openFailureText(error), QString(), Desktop::Icon::Warning);
     }
 }
 
@@ -88,9 +202,12 @@ void CameraController::Command2_Click()
 {
     if (PreviewAtivo)
         cmdStop_Click();
+    // The dialog belongs to the camera chosen in the list, the one the operator watches;
+    // a hidden window still connected to another one lets go of it first.
+    if (WebcamConectada && m_library.connectedDriver(JanelaWebcam) != m_ui.lstDevices->currentRow())
+        STOPCAM();
     if (!WebcamConectada)
         STARTCAM();
-    // The source dialog always belongs to driver 0, whichever entry the list shows.
     m_library.sendMessage(JanelaWebcam, WM_CAP_DLG_VIDEOSOURCE, 0, 0);
 }
 
@@ -101,7 +218,8 @@ void CameraController::STARTCAM()
     if (JanelaWebcam != 0)
         WebcamConectada = true;
     m_desktop.processEvents();
-    if (m_library.sendMessage(JanelaWebcam, WM_CAP_DRIVER_CONNECT, 0, 0) == 0) {
+    if (m_library.sendMessage(JanelaWebcam, WM_CAP_DRIVER_CONNECT, m_ui.lstDevices->currentRow(),
+                              0) == 0) {
         m_desktop.messageBox(QStringLiteral("Não foi possível detectar o dispositivo da webcam."),
                              QStringLiteral("Brantemor"), Desktop::Icon::None,
                              Desktop::Buttons::Ok);
@@ -124,17 +242,21 @@ void CameraController::cmdSave_Click()
 {
     if (m_clearDragFlag)
         m_clearDragFlag();
-    m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0);
+    const bool copied = m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0) != 0;
     PararPreview();
-    // Whatever picture the clipboard holds now is taken: with no frame to copy that is
-    // an older picture, or none, and the buttons still end as after any grab.
-    m_ui.picCapture->setPicture(m_desktop.clipboardImage());
+    // Only the frame this copy put on the clipboard is taken. When the camera had none,
+    // whatever the clipboard held before (the last student's frame, a screenshot) must
+    // not become this student's photo: the picture stays empty instead.
+    const QImage frame = copied ? m_desktop.clipboardImage() : QImage();
+    m_ui.picCapture->setPicture(frame);
     m_ui.ImagXpress1->setPicture(m_ui.picCapture->picture());
     m_ui.picCapture->setVisible(false);
     m_ui.ImagXpress1->setVisible(true);
     m_ui.cmdStop->setEnabled(false);
     m_ui.cmdSave->setEnabled(false);
     m_ui.cmdStart->setEnabled(true);
+    if (frame.isNull())
+        m_desktop.messageBox(NoFrameText, QString(), Desktop::Icon::Warning);
 }
 
 } // namespace qc

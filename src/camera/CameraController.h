@@ -2,7 +2,11 @@
 
 #include "camera/CaptureLibrary.h"
 
+#include <QString>
+
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QAbstractButton;
 class QListWidget;
@@ -29,11 +33,16 @@ struct CameraControls
 
 // The camera side of the capture window: the driver list, the live preview in
 // picCapture, the driver's source dialog and the frame grab, with the window's capture
-// state. The window owns one and connects its buttons to the click handlers.
+// state. The window owns one and connects its buttons to the click handlers. It also
+// follows what the library reports on its own: a preview whose camera stopped, and
+// cameras that came or went.
 class CameraController
 {
 public:
     CameraController(const CameraControls& controls, CaptureLibrary& library, Desktop& desktop);
+    ~CameraController();
+    CameraController(const CameraController&) = delete;
+    CameraController& operator=(const CameraController&) = delete;
 
     // The grab ends any selection drag; the crop handlers give the way to clear it.
     void setClearDragFlag(std::function<void()> clear) { m_clearDragFlag = std::move(clear); }
@@ -49,6 +58,12 @@ public:
     void Command2_Click();
     void cmdSave_Click();
 
+    // Fills lstDevices again from the library's drivers, keeping the running camera's
+    // entry (or else the one chosen) chosen; the preview is not touched.
+    void refreshDeviceList();
+    // A window's stream ended on its own: the preview ends as after "Para&r".
+    void streamEnded(CaptureWindowHandle window, const CaptureError& error);
+
     // Capture state.
     CaptureWindowHandle JanelaPreview = 0;
     bool PreviewAtivo = false;
@@ -57,7 +72,11 @@ public:
     bool WebcamConectada = false;
 
 private:
+    using Entry = std::pair<QString, QString>; // a driver's name and version
+    void fillDeviceList();
+
     CameraControls m_ui;
+    std::vector<Entry> m_entries; // one per driver listed in lstDevices
     CaptureLibrary& m_library;
     Desktop& m_desktop;
     std::function<void()> m_clearDragFlag;

@@ -1,17 +1,21 @@
 #pragma once
 
 #include "camera/CaptureControl.h"
+#include "camera/CaptureError.h"
 
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 namespace qc {
 
 // A source of video frames that a capture window can connect to. Frames arrive on the
-// UI thread; the driver keeps only the latest one, already converted to RGB at the
-// device's frame size. A driver is open for at most one capture window at a time.
+// UI thread; the driver keeps only the latest one and turns it into a picture when
+// asked: whole for a grab, or straight at the preview's size, which for a camera's
+// compressed or YUV frames costs far less than converting the whole frame and
+// shrinking it. A driver is open for at most one capture window at a time.
 class CaptureDriver : public QObject
 {
     Q_OBJECT
@@ -28,8 +32,11 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // The latest frame (null before the first one arrives or once the driver is closed).
+    // The latest frame at the device's frame size (null before the first one arrives,
+    // once the driver is closed, or when that frame cannot be decoded).
     virtual QImage currentFrame() const = 0;
+    // The latest frame stretched to size, in Format_RGB32 (null as above).
+    virtual QImage previewFrame(QSize size) const;
     // Frames delivered since the driver was created.
     virtual quint64 frameCount() const = 0;
 
@@ -40,6 +47,7 @@ public:
 
     // Why the last open failed or the stream ended (empty when nothing failed).
     QString lastError() const { return m_lastError; }
+    CaptureError::Kind lastErrorKind() const { return m_lastErrorKind; }
 
 signals:
     void frameArrived();
@@ -47,10 +55,15 @@ signals:
     void streamEnded(const QString& reason);
 
 protected:
-    void setLastError(const QString& error) { m_lastError = error; }
+    void setLastError(const QString& error, CaptureError::Kind kind = CaptureError::Kind::Failed)
+    {
+        m_lastError = error;
+        m_lastErrorKind = error.isEmpty() ? CaptureError::Kind::None : kind;
+    }
 
 private:
     QString m_lastError;
+    CaptureError::Kind m_lastErrorKind = CaptureError::Kind::None;
 };
 
 } // namespace qc

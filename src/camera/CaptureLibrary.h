@@ -1,7 +1,11 @@
 #pragma once
 
+#include "camera/CaptureError.h"
+
 #include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 class QWidget;
 
@@ -45,6 +49,38 @@ public:
                                 qintptr lParam) = 0;
 
     virtual bool destroyWindow(CaptureWindowHandle window) = 0;
+
+    // Why the driver at index last failed to connect or stream ({Absent} when there is
+    // no driver there).
+    virtual CaptureError driverError(int index) const = 0;
+    // The index of the driver a window is connected to now; -1 when none.
+    virtual int connectedDriver(CaptureWindowHandle window) const = 0;
+
+    // Told, from the event loop and never inside another library call, when a window's
+    // stream ended on its own (the window is then no longer connected) ...
+    using StreamEndedHandler = std::function<void(CaptureWindowHandle, const CaptureError&)>;
+    void setStreamEndedHandler(StreamEndedHandler handler) { m_streamEnded = std::move(handler); }
+    // ... and when cameras came or went, so that the driver indices changed.
+    void setDriversChangedHandler(std::function<void()> handler)
+    {
+        m_driversChanged = std::move(handler);
+    }
+
+protected:
+    void notifyStreamEnded(CaptureWindowHandle window, const CaptureError& error) const
+    {
+        if (m_streamEnded)
+            m_streamEnded(window, error);
+    }
+    void notifyDriversChanged() const
+    {
+        if (m_driversChanged)
+            m_driversChanged();
+    }
+
+private:
+    StreamEndedHandler m_streamEnded;
+    std::function<void()> m_driversChanged;
 };
 
 } // namespace qc

@@ -45,7 +45,7 @@ bool CaptureWindow::connectDriver(CaptureDriver* driver)
     qCDebug(lcCamera, "camera \"%s\" open", qPrintable(driver->name()));
     m_driver = driver;
     connect(driver, &CaptureDriver::streamEnded, this, &CaptureWindow::streamEnded);
-    takeFrame();
+    showLatest(true);
     return true;
 }
 
@@ -59,7 +59,7 @@ void CaptureWindow::disconnectDriver()
     m_driver = nullptr;
 }
 
-void CaptureWindow::streamEnded()
+void CaptureWindow::streamEnded(const QString& reason)
 {
     if (m_driver)
         qCWarning(lcCamera, "camera \"%s\" stopped: %s", qPrintable(m_driver->name()),
@@ -67,12 +67,16 @@ void CaptureWindow::streamEnded()
     // The device vanished or failed: the window goes dark rather than freeze on a
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();
-    if (m_driver)
+    CaptureError::Kind kind = CaptureError::Kind::Failed;
+    if (m_driver) {
+        kind = m_driver->lastErrorKind();
         disconnect(m_driver, nullptr, this, nullptr);
+    }
     m_driver = nullptr;
-    m_frame = QImage();
     m_shown = QImage();
+    m_lostError = {kind, reason};
     update();
+    emit streamLost();
 }
 
 void CaptureWindow::setPreview(bool on)
@@ -82,7 +86,7 @@ void CaptureWindow::setPreview(bool on)
         m_previewTimer->start();
     else
         m_previewTimer->stop();
-    takeFrame();
+    showLatest(true);
 }
 
 void CaptureWindow::setPreviewRate(int milliseconds)
@@ -98,32 +102,41 @@ int CaptureWindow::previewRate() const
 void CaptureWindow::setScale(bool on)
 {
     m_scale = on;
-    m_shown = previewImage(m_frame, size(), m_scale);
-    update();
+    showLatest(true);
 }
 
 QImage CaptureWindow::currentFrame() const
 {
-    if (m_driver) {
-        QImage latest = m_driver->currentFrame();
-        if (!latest.isNull())
-            return latest;
-    }
-    return m_frame;
+    return m_driver ? m_driver->currentFrame() : QImage();
 }
 
 void CaptureWindow::takeFrame()
 {
-    if (!m_driver)
+    showLatest(false);
+}
+
+void CaptureWindow::showLatest(bool evenIfSeen)
+{
+    if (!m_driver || !m_preview)
         return;
-    const QImage latest = m_driver->currentFrame();
-    if (latest.isNull())
+    // A camera slower than the preview rate leaves nothing new to convert.
+    const quint64 frame = m_driver->frameCount();
+    if (!evenIfSeen && frame == m_shownFrame && !m_shown.isNull())
         return;
-    m_frame = latest;
-    if (m_preview) {
-        m_shown = previewImage(m_frame, size(), m_scale);
-        update();
+    const qreal ratio = devicePixelRatioF();
+    QImage next;
+    if (m_scale) {
+        next = m_driver->previewFrame(size() * ratio);
+        next.setDevicePixelRatio(ratio);
+    } else {
+        next = previewImage(m_driver->currentFrame(), size(), false);
     }
+    // A frame that could not be decoded leaves the last good picture up.
+    if (next.isNull())
+        return;
+    m_shown = next;
+    m_shownFrame = frame;
+    update();
 }
 
 bool CaptureWindow::showSourceDialog()
@@ -140,14 +153,12 @@ bool CaptureWindow::showSourceDialog()
 void CaptureWindow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (m_preview && !m_shown.isNull())
-        painter.drawImage(QPoint(0, 0), m_shown);
+    paintPreview(painter, size(), m_preview ? m_shown : QImage());
 }
 
 void CaptureWindow::resizeEvent(QResizeEvent*)
 {
-    m_shown = previewImage(m_frame, size(), m_scale);
+    showLatest(true);
 }
 
 } // namespace qc

@@ -129,6 +129,25 @@ bool needsEvenSides(std::uint32_t format)
 
 } // namespace
 
+bool FrameConverter::canConvert(std::uint32_t pixelFormat)
+{
+    // The compressed formats of old webcams are decoded by code in libv4lconvert that
+    // reads past short or odd frames; the station takes the common raw formats, whose
+    // size is checked before converting, and (M)JPEG, whose decoder finds its own end.
+    return packedBytesPerLine(pixelFormat, 1) || pixelFormat == V4L2_PIX_FMT_MJPEG ||
+           pixelFormat == V4L2_PIX_FMT_JPEG;
+}
+
+bool FrameConverter::jpegLooksWhole(const unsigned char* data, std::size_t size)
+{
+    // Some cameras pad a frame after its end marker; the marker is near the end still.
+    const std::size_t from = size > 1024 ? size - 1024 : 0;
+    for (std::size_t i = size; i-- > from + 1;)
+        if (data[i - 1] == 0xFF && data[i] == 0xD9)
+            return true;
+    return false;
+}
+
 FrameConverter::FrameConverter()
     : m_data(v4lconvert_create_with_dev_ops(-1, nullptr, &standaloneOps))
 {}
@@ -159,11 +178,7 @@ QImage FrameConverter::toRgb(std::uint32_t pixelFormat, int width, int height,
         m_lastError = QStringLiteral("frame too large");
         return QImage();
     }
-    // The compressed formats of old webcams are decoded by code in libv4lconvert that
-    // reads past short or odd frames; the station takes the common raw formats, whose
-    // size is checked below, and (M)JPEG, whose decoder finds its own end.
-    if (!packedBytesPerLine(pixelFormat, 1) && pixelFormat != V4L2_PIX_FMT_MJPEG &&
-        pixelFormat != V4L2_PIX_FMT_JPEG) {
+    if (!canConvert(pixelFormat)) {
         m_lastError = QStringLiteral("unsupported pixel format");
         return QImage();
     }

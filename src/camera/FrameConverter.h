@@ -26,6 +26,11 @@ public:
     FrameConverter(const FrameConverter&) = delete;
     FrameConverter& operator=(const FrameConverter&) = delete;
 
+    // Whether toRgb takes frames of this pixel format at all.
+    static bool canConvert(std::uint32_t pixelFormat);
+    // Whether an (M)JPEG frame reaches its end marker: a frame torn in transfer does not.
+    static bool jpegLooksWhole(const unsigned char* data, std::size_t size);
+
     bool isValid() const { return m_data != nullptr; }
     v4lconvert_data* handle() const { return m_data; }
 

@@ -1,9 +1,12 @@
 #include "camera/QtCaptureLibrary.h"
 
+#include "camera/CameraMonitor.h"
 #include "camera/CaptureWindow.h"
 #include "camera/TestPatternDriver.h"
 #include "camera/V4l2Driver.h"
 #include "core/Desktop.h"
+
+#include <algorithm>
 
 namespace qc {
 
@@ -22,22 +25,89 @@ std::unique_ptr<QtCaptureLibrary> QtCaptureLibrary::forStation(Desktop& desktop,
     auto library = std::make_unique<QtCaptureLibrary>(desktop);
     if (demo)
         library->addDriver(std::make_unique<TestPatternDriver>());
-    for (const V4l2Driver::Device& device : V4l2Driver::enumerate())
-        library->addDriver(std::make_unique<V4l2Driver>(device));
+    library->watchCameras();
     return library;
 }
 
 void QtCaptureLibrary::addDriver(std::unique_ptr<CaptureDriver> driver)
 {
-    if (driver && m_drivers.size() < MaxDrivers)
-        m_drivers.push_back(std::move(driver));
+    if (driver && driverCount() < MaxDrivers)
+        m_given.push_back(std::move(driver));
+}
+
+bool QtCaptureLibrary::watchCameras(const QString& devDir, bool watch)
+{
+    m_devDir = devDir;
+    if (watch && !m_monitor) {
+        m_monitor = std::make_unique<CameraMonitor>();
+        QObject::connect(m_monitor.get(), &CameraMonitor::camerasChanged, m_monitor.get(),
+                         [this] { updateCameras(); });
+    }
+    updateCameras();
+    return m_monitor && m_monitor->isActive();
+}
+
+void QtCaptureLibrary::updateCameras()
+{
+    if (m_devDir.isEmpty())
+        return;
+    const int room = std::max(0, MaxDrivers - int(m_given.size()));
+    std::vector<std::unique_ptr<V4l2Driver>> next;
+    bool changed = false;
+    for (const V4l2Driver::Device& device : V4l2Driver::enumerate(m_devDir, room)) {
+        // A camera still there keeps its driver, so that a running preview goes on.
+        auto same = std::find_if(m_cameras.begin(), m_cameras.end(), [&](const auto& d) {
+            return d && d->device().path == device.path && d->device().card == device.card;
+        });
+        if (same != m_cameras.end()) {
+            changed |= (same - m_cameras.begin()) != std::ptrdiff_t(next.size());
+            next.push_back(std::move(*same));
+        } else {
+            next.push_back(std::make_unique<V4l2Driver>(device));
+            changed = true;
+        }
+    }
+    for (auto& gone : m_cameras) {
+        if (!gone)
+            continue;
+        changed = true;
+        // Its window learns of the end from the stream itself; until then it stays.
+        if (gone->isOpen())
+            m_retired.push_back(std::move(gone));
+    }
+    m_cameras = std::move(next);
+    releaseRetired();
+    if (changed)
+        notifyDriversChanged();
+}
+
+void QtCaptureLibrary::releaseRetired()
+{
+    m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
+                                   [](const auto& d) { return !d->isOpen(); }),
+                    m_retired.end());
+}
+
+int QtCaptureLibrary::driverCount() const
+{
+    return int(m_given.size() + m_cameras.size());
 }
 
 CaptureDriver* QtCaptureLibrary::driver(int index) const
 {
-    if (index < 0 || index >= int(m_drivers.size()))
+    if (index < 0 || index >= driverCount())
         return nullptr;
-    return m_drivers[std::size_t(index)].get();
+    if (index < int(m_given.size()))
+        return m_given[std::size_t(index)].get();
+    return m_cameras[std::size_t(index) - m_given.size()].get();
+}
+
+int QtCaptureLibrary::indexOf(const CaptureDriver* d) const
+{
+    for (int i = 0; d && i < driverCount(); ++i)
+        if (driver(i) == d)
+            return i;
+    return -1;
 }
 
 bool QtCaptureLibrary::driverDescription(int index, QString& name, QString& version)
@@ -65,6 +135,14 @@ CaptureWindowHandle QtCaptureLibrary::createCaptureWindow(const QString& windowN
         window->show();
     const CaptureWindowHandle handle = m_nextHandle++;
     m_windows.emplace(handle, window);
+    // Queued: the handler may destroy the window, which is inside its driver's call now.
+    QObject::connect(
+        window, &CaptureWindow::streamLost, window,
+        [this, handle, window] {
+            releaseRetired();
+            notifyStreamEnded(handle, window->lostError());
+        },
+        Qt::QueuedConnection);
     return handle;
 }
 
@@ -82,13 +160,12 @@ qintptr QtCaptureLibrary::sendMessage(CaptureWindowHandle handle, unsigned messa
         return 0;
     switch (message) {
     case WM_CAP_DRIVER_CONNECT:
-        if (wParam < 0 || wParam >= qintptr(m_drivers.size()))
-            return 0;
-        return w->connectDriver(m_drivers[std::size_t(wParam)].get()) ? 1 : 0;
+        return w->connectDriver(driver(int(std::clamp<qintptr>(wParam, -1, MaxDrivers)))) ? 1 : 0;
     case WM_CAP_DRIVER_DISCONNECT:
         if (!w->driver())
             return 0;
         w->disconnectDriver();
+        releaseRetired();
         return 1;
     case WM_CAP_EDIT_COPY: {
         const QImage frame = w->currentFrame();
@@ -120,7 +197,22 @@ bool QtCaptureLibrary::destroyWindow(CaptureWindowHandle handle)
         return false;
     delete it->second.data();
     m_windows.erase(it);
+    releaseRetired();
     return true;
+}
+
+CaptureError QtCaptureLibrary::driverError(int index) const
+{
+    const CaptureDriver* d = driver(index);
+    if (!d)
+        return {CaptureError::Kind::Absent, QString()};
+    return {d->lastErrorKind(), d->lastError()};
+}
+
+int QtCaptureLibrary::connectedDriver(CaptureWindowHandle handle) const
+{
+    const CaptureWindow* w = window(handle);
+    return w ? indexOf(w->driver()) : -1;
 }
 
 } // namespace qc

@@ -3,6 +3,7 @@
 #include "camera/CaptureLibrary.h"
 
 #include <QPointer>
+#include <QString>
 
 #include <map>
 #include <memory>
@@ -10,12 +11,16 @@
 
 namespace qc {
 
+class CameraMonitor;
 class CaptureDriver;
 class CaptureWindow;
 class Desktop;
+class V4l2Driver;
 
 // The capture library of the station: its drivers in index order (at most ten), its
-// capture windows as widgets, the clipboard reached through the desktop seam.
+// capture windows as widgets, the clipboard reached through the desktop seam. The
+// drivers given with addDriver come first; the webcams follow in device-node order
+// and, once watched, follow the cameras that are plugged in and out.
 class QtCaptureLibrary : public CaptureLibrary
 {
 public:
@@ -27,9 +32,15 @@ public:
     // The station's drivers: the test pattern first in demo mode, then the webcams.
     static std::unique_ptr<QtCaptureLibrary> forStation(Desktop& desktop, bool demo);
 
-    // Appends a driver at the next index; ignored once ten are there.
+    // Appends a driver after the ones given before; ignored once ten are there.
     void addDriver(std::unique_ptr<CaptureDriver> driver);
-    int driverCount() const { return int(m_drivers.size()); }
+    // Lists the video capture devices under devDir and, when watch is set, keeps the
+    // list current as cameras come and go. False when they cannot be watched.
+    bool watchCameras(const QString& devDir = QStringLiteral("/dev"), bool watch = true);
+    // Lists the cameras again now (what a camera's coming or going does).
+    void updateCameras();
+
+    int driverCount() const;
     CaptureDriver* driver(int index) const;
 
     bool driverDescription(int index, QString& name, QString& version) override;
@@ -39,13 +50,23 @@ public:
     qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
                         qintptr lParam) override;
     bool destroyWindow(CaptureWindowHandle window) override;
+    CaptureError driverError(int index) const override;
+    int connectedDriver(CaptureWindowHandle window) const override;
 
     // The widget behind a handle (null once destroyed).
     CaptureWindow* window(CaptureWindowHandle handle) const;
 
 private:
+    int indexOf(const CaptureDriver* driver) const;
+    void releaseRetired();
+
     Desktop& m_desktop;
-    std::vector<std::unique_ptr<CaptureDriver>> m_drivers;
+    std::vector<std::unique_ptr<CaptureDriver>> m_given;
+    std::vector<std::unique_ptr<V4l2Driver>> m_cameras;
+    // Cameras no longer present that were still open when they went; deleted once closed.
+    std::vector<std::unique_ptr<V4l2Driver>> m_retired;
+    QString m_devDir;
+    std::unique_ptr<CameraMonitor> m_monitor;
     std::map<CaptureWindowHandle, QPointer<CaptureWindow>> m_windows;
     CaptureWindowHandle m_nextHandle = 1;
 };

@@ -15,8 +15,10 @@
 namespace qc {
 
 SourceDialog::SourceDialog(CaptureDriver& driver, QWidget* parent)
-    : QDialog(parent), m_driver(driver)
+    : QDialog(parent), m_driver(&driver)
 {
+    connect(&driver, &CaptureDriver::streamEnded, this, &QDialog::reject);
+    connect(&driver, &QObject::destroyed, this, &QDialog::reject);
     setWindowTitle(driver.name());
     setObjectName(QStringLiteral("SourceDialog"));
     auto* form = new QFormLayout;
@@ -39,7 +41,7 @@ SourceDialog::SourceDialog(CaptureDriver& driver, QWidget* parent)
             layout->addWidget(slider);
             layout->addWidget(value);
             connect(slider, &QSlider::valueChanged, this, [this, id, value](int v) {
-                m_driver.setControl(id, v);
+                apply(id, v);
                 value->setText(QString::number(v));
             });
             editor = row;
@@ -48,8 +50,7 @@ SourceDialog::SourceDialog(CaptureDriver& driver, QWidget* parent)
         case CaptureControl::Type::Boolean: {
             auto* box = new QCheckBox(this);
             box->setChecked(c.value != 0);
-            connect(box, &QCheckBox::toggled, this,
-                    [this, id](bool on) { m_driver.setControl(id, on ? 1 : 0); });
+            connect(box, &QCheckBox::toggled, this, [this, id](bool on) { apply(id, on ? 1 : 0); });
             editor = box;
             break;
         }
@@ -60,17 +61,15 @@ SourceDialog::SourceDialog(CaptureDriver& driver, QWidget* parent)
                 if (item.value == c.value)
                     combo->setCurrentIndex(combo->count() - 1);
             }
-            connect(combo, &QComboBox::activated, this, [this, id, combo](int index) {
-                m_driver.setControl(id, combo->itemData(index).toInt());
-            });
+            connect(combo, &QComboBox::activated, this,
+                    [this, id, combo](int index) { apply(id, combo->itemData(index).toInt()); });
             editor = combo;
             break;
         }
         case CaptureControl::Type::Button: {
             auto* button = new QPushButton(c.name, this);
             button->setAutoDefault(false);
-            connect(button, &QPushButton::clicked, this,
-                    [this, id] { m_driver.setControl(id, 0); });
+            connect(button, &QPushButton::clicked, this, [this, id] { apply(id, 0); });
             editor = button;
             break;
         }
@@ -86,6 +85,12 @@ SourceDialog::SourceDialog(CaptureDriver& driver, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+}
+
+void SourceDialog::apply(quint32 id, int value)
+{
+    if (m_driver)
+        m_driver->setControl(id, value);
 }
 
 } // namespace qc

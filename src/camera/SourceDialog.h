@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 namespace qc {
 
@@ -8,7 +9,8 @@ class CaptureDriver;
 
 // The video source dialog: one widget per control the device reports (a slider for an
 // integer, a check box for a boolean, a combo box for a menu, a push button for a
-// button). Every change goes to the device at once; there is nothing to confirm.
+// button). Every change goes to the device at once; there is nothing to confirm. The
+// dialog closes itself when the camera goes away under it.
 class SourceDialog : public QDialog
 {
     Q_OBJECT
@@ -17,7 +19,9 @@ public:
     explicit SourceDialog(CaptureDriver& driver, QWidget* parent = nullptr);
 
 private:
-    CaptureDriver& m_driver;
+    void apply(quint32 id, int value);
+
+    QPointer<CaptureDriver> m_driver;
 };
 
 } // namespace qc

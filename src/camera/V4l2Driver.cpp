@@ -1,6 +1,7 @@
 #include "camera/V4l2Driver.h"
 
 #include "camera/FrameConverter.h"
+#include "camera/PreviewImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,8 +69,22 @@ QList<V4l2Driver::Device> V4l2Driver::enumerate(const QString& devDir, int limit
             break;
         const QString path = devDir + QLatin1Char('/') + name;
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // A camera the user may not open is still listed, by the name the kernel
+            // gives it, so that "Preview" can say why it does not start. Of a camera's
+            // several nodes the first is the one that captures.
+            if (errno != EACCES && errno != EPERM)
+                continue;
+            const QString sys = QStringLiteral("/sys/class/video4linux/") + name;
+            QFile index(sys + QStringLiteral("/index"));
+            if (index.open(QIODevice::ReadOnly) && index.readAll().trimmed() != "0")
+                continue;
+            QFile card(sys + QStringLiteral("/name"));
+            const QString cardName =
+                card.open(QIODevice::ReadOnly) ? QString::fromUtf8(card.readAll()).trimmed() : name;
+            devices.append({path, cardName.isEmpty() ? name : cardName});
             continue;
+        }
         v4l2_capability cap{};
         const bool ok = xioctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
         ::close(fd);
@@ -98,10 +113,28 @@ void V4l2Driver::setRequestedFormat(std::uint32_t pixelFormat, QSize size)
     m_requestedSize = size;
 }
 
-bool V4l2Driver::fail(const QString& what, int error)
+CaptureError::Kind V4l2Driver::kindOf(int error)
+{
+    switch (error) {
+    case EBUSY:
+        return CaptureError::Kind::Busy;
+    case EACCES:
+    case EPERM:
+        return CaptureError::Kind::Denied;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return CaptureError::Kind::Gone;
+    default:
+        return CaptureError::Kind::Failed;
+    }
+}
+
+bool V4l2Driver::fail(const QString& what, int error, CaptureError::Kind kind)
 {
     setLastError(QStringLiteral("%1: %2: %3")
-                     .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error))));
+                     .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error))),
+                 kind == CaptureError::Kind::None ? kindOf(error) : kind);
     releaseDevice();
     return false;
 }
@@ -120,11 +153,13 @@ bool V4l2Driver::open()
     if (xioctl(m_fd, VIDIOC_QUERYCAP, &cap) != 0)
         return fail(QStringLiteral("VIDIOC_QUERYCAP"), errno);
     if (!(deviceCaps(cap) & V4L2_CAP_VIDEO_CAPTURE) || !(deviceCaps(cap) & V4L2_CAP_STREAMING))
-        return fail(QStringLiteral("not a streaming capture device"), ENODEV);
+        return fail(QStringLiteral("not a streaming capture device"), ENODEV,
+                    CaptureError::Kind::Unsupported);
 
     m_converter = std::make_unique<FrameConverter>(m_fd);
     if (!m_converter->isValid())
         return fail(QStringLiteral("libv4lconvert"), ENOMEM);
+    m_previewConverter = std::make_unique<PreviewConverter>();
 
     const QSize wanted = m_requestedSize.isValid() ? m_requestedSize : QSize(640, 480);
     v4l2_format fmt{};
@@ -144,15 +179,41 @@ bool V4l2Driver::open()
         dst.fmt.pix.height = wanted.height();
         dst.fmt.pix.field = V4L2_FIELD_ANY;
         if (v4lconvert_try_format(m_converter->handle(), &dst, &fmt) != 0)
-            return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL);
+            return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL,
+                        CaptureError::Kind::Unsupported);
+        // libv4lconvert may prefer an old compressed format the station does not read;
+        // then the first format the device offers that it does read is asked for.
+        if (!FrameConverter::canConvert(fmt.fmt.pix.pixelformat)) {
+            v4l2_fmtdesc desc{};
+            desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            while (xioctl(m_fd, VIDIOC_ENUM_FMT, &desc) == 0 &&
+                   !FrameConverter::canConvert(desc.pixelformat))
+                ++desc.index;
+            if (FrameConverter::canConvert(desc.pixelformat)) {
+                fmt = v4l2_format{};
+                fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+                fmt.fmt.pix.pixelformat = desc.pixelformat;
+                fmt.fmt.pix.width = wanted.width();
+                fmt.fmt.pix.height = wanted.height();
+                fmt.fmt.pix.field = V4L2_FIELD_ANY;
+            }
+        }
     }
     if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0)
-        return fail(QStringLiteral("VIDIOC_S_FMT"), errno);
+        return fail(QStringLiteral("VIDIOC_S_FMT"), errno,
+                    errno == EINVAL ? CaptureError::Kind::Unsupported : CaptureError::Kind::None);
     m_pixelFormat = fmt.fmt.pix.pixelformat;
     m_bytesPerLine = fmt.fmt.pix.bytesperline;
     m_size = QSize(int(fmt.fmt.pix.width), int(fmt.fmt.pix.height));
     if (m_requestedFormat && m_pixelFormat != m_requestedFormat)
-        return fail(QStringLiteral("pixel format not offered"), EINVAL);
+        return fail(QStringLiteral("pixel format not offered"), EINVAL,
+                    CaptureError::Kind::Unsupported);
+    // A camera that only offers formats the station cannot read would stream frames that
+    // never show: refused here, where the operator can be told why.
+    if (!FrameConverter::canConvert(m_pixelFormat))
+        return fail(QStringLiteral("pixel format %1 cannot be read")
+                        .arg(QString::fromLatin1(reinterpret_cast<const char*>(&m_pixelFormat), 4)),
+                    EINVAL, CaptureError::Kind::Unsupported);
 
     // Many drivers drop to a slow default frame rate after a format change; ask for a
     // rate fit for a live preview and take whatever the device settles on.
@@ -206,9 +267,15 @@ void V4l2Driver::close()
 
 void V4l2Driver::releaseDevice()
 {
-    delete m_readNotifier;
+    // The stream may end inside a notifier's own signal: the notifiers are switched off
+    // at once (before their descriptor closes) and deleted once that signal is over.
+    for (QSocketNotifier* notifier : {m_readNotifier, m_errorNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
     m_readNotifier = nullptr;
-    delete m_errorNotifier;
     m_errorNotifier = nullptr;
     if (m_fd >= 0 && m_streaming) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -226,15 +293,21 @@ void V4l2Driver::releaseDevice()
         xioctl(m_fd, VIDIOC_REQBUFS, &req);
     }
     m_converter.reset();
+    m_previewConverter.reset();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_held = -1;
+    m_heldBytes = 0;
     m_frame = QImage();
 }
 
-void V4l2Driver::endStream(const QString& reason)
+void V4l2Driver::endStream(const QString& what, int error)
 {
-    setLastError(reason);
+    const QString reason =
+        QStringLiteral("%1: %2: %3")
+            .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error)));
+    setLastError(reason, kindOf(error));
     releaseDevice();
     emit streamEnded(reason);
 }
@@ -243,10 +316,10 @@ void V4l2Driver::readFrame()
 {
     if (m_fd < 0)
         return;
-    // Take every buffer that is ready and convert only the newest: when the UI thread
-    // was busy, older frames are stale and converting them would only add delay.
-    v4l2_buffer newest{};
-    bool haveNewest = false;
+    // Take every buffer that is ready and keep only the newest: when the UI thread was
+    // busy, older frames are stale. The one kept stays out of the queue until a newer
+    // one replaces it, so it is never overwritten while it may still be shown or grabbed.
+    bool arrived = false;
     for (;;) {
         v4l2_buffer buf{};
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -254,43 +327,66 @@ void V4l2Driver::readFrame()
         if (xioctl(m_fd, VIDIOC_DQBUF, &buf) != 0) {
             if (errno == EAGAIN)
                 break;
-            endStream(QStringLiteral("%1: VIDIOC_DQBUF: %2")
-                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
+            endStream(QStringLiteral("VIDIOC_DQBUF"), errno);
             return;
         }
-        if (haveNewest && xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
-            endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
-                          .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
-            return;
+        // A frame the device marks as damaged, an empty one, or a JPEG torn in transfer
+        // is given straight back: the one before stays the newest, for the preview and
+        // for a grab.
+        bool usable =
+            buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0;
+        if (usable && (m_pixelFormat == V4L2_PIX_FMT_MJPEG || m_pixelFormat == V4L2_PIX_FMT_JPEG))
+            usable = FrameConverter::jpegLooksWhole(
+                static_cast<const unsigned char*>(m_buffers[buf.index].start),
+                std::min<std::size_t>(buf.bytesused, m_buffers[buf.index].length));
+        int giveBack = int(buf.index);
+        if (usable) {
+            giveBack = m_held;
+            m_held = int(buf.index);
+            m_heldBytes =
+                std::min<std::uint32_t>(buf.bytesused, std::uint32_t(m_buffers[buf.index].length));
+            arrived = true;
         }
-        newest = buf;
-        haveNewest = true;
+        if (giveBack >= 0) {
+            v4l2_buffer back{};
+            back.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            back.memory = V4L2_MEMORY_MMAP;
+            back.index = std::uint32_t(giveBack);
+            if (xioctl(m_fd, VIDIOC_QBUF, &back) != 0) {
+                endStream(QStringLiteral("VIDIOC_QBUF"), errno);
+                return;
+            }
+        }
     }
-    if (!haveNewest)
+    if (!arrived)
         return;
+    ++m_frameCount;
+    emit frameArrived();
+}
 
-    bool converted = false;
-    if (newest.index < m_buffers.size() && !(newest.flags & V4L2_BUF_FLAG_ERROR) &&
-        newest.bytesused > 0) {
-        // A damaged frame (a torn MJPEG picture, say) is skipped; the stream goes on.
-        const Buffer& b = m_buffers[newest.index];
-        QImage image =
-            m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
-                               static_cast<const unsigned char*>(b.start),
-                               std::min<std::size_t>(newest.bytesused, b.length));
-        if (!image.isNull()) {
-            m_frame = std::move(image);
-            ++m_frameCount;
-            converted = true;
-        }
+QImage V4l2Driver::currentFrame() const
+{
+    if (m_held < 0 || !m_converter)
+        return QImage();
+    if (m_frameOf != m_frameCount) {
+        const Buffer& b = m_buffers[std::size_t(m_held)];
+        m_frame = m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
+                                     static_cast<const unsigned char*>(b.start), m_heldBytes);
+        m_frameOf = m_frameCount;
     }
-    if (xioctl(m_fd, VIDIOC_QBUF, &newest) != 0) {
-        endStream(QStringLiteral("%1: VIDIOC_QBUF: %2")
-                      .arg(m_device.path, QString::fromLocal8Bit(std::strerror(errno))));
-        return;
-    }
-    if (converted)
-        emit frameArrived();
+    return m_frame;
+}
+
+QImage V4l2Driver::previewFrame(QSize size) const
+{
+    if (m_held < 0 || !m_previewConverter)
+        return QImage();
+    if (!PreviewConverter::handles(m_pixelFormat))
+        return CaptureDriver::previewFrame(size);
+    const Buffer& b = m_buffers[std::size_t(m_held)];
+    return m_previewConverter->toPreview(m_pixelFormat, m_size.width(), m_size.height(),
+                                         m_bytesPerLine, static_cast<const unsigned char*>(b.start),
+                                         m_heldBytes, size);
 }
 
 QList<CaptureControl> V4l2Driver::controls() const

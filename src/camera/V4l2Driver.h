@@ -15,10 +15,14 @@ class QSocketNotifier;
 namespace qc {
 
 class FrameConverter;
+class PreviewConverter;
 
-// A Linux webcam (or any video capture node) through V4L2: mmap streaming, every
-// pixel format the device offers converted to RGB by libv4lconvert, frames read on the
-// UI thread when the device's file descriptor becomes readable.
+// A Linux webcam (or any video capture node) through V4L2: mmap streaming, frames read
+// on the UI thread when the device's file descriptor becomes readable. The newest
+// frame's buffer is held back from the device until a newer one arrives, and turned
+// into a picture only when asked: the whole frame by libv4lconvert (every pixel
+// format the device offers), the preview straight at its size where the format
+// allows it.
 class V4l2Driver : public CaptureDriver
 {
     Q_OBJECT
@@ -50,7 +54,8 @@ public:
     void close() override;
     bool isOpen() const override { return m_fd >= 0; }
 
-    QImage currentFrame() const override { return m_frame; }
+    QImage currentFrame() const override;
+    QImage previewFrame(QSize size) const override;
     quint64 frameCount() const override { return m_frameCount; }
 
     QList<CaptureControl> controls() const override;
@@ -64,10 +69,12 @@ private:
         std::size_t length = 0;
     };
 
-    bool fail(const QString& what, int error);
+    static CaptureError::Kind kindOf(int error);
+    // kind None: judged by the error number.
+    bool fail(const QString& what, int error, CaptureError::Kind kind = CaptureError::Kind::None);
     void releaseDevice();
     void readFrame();
-    void endStream(const QString& reason);
+    void endStream(const QString& what, int error);
 
     Device m_device;
     std::uint32_t m_requestedFormat = 0;
@@ -75,6 +82,7 @@ private:
 
     int m_fd = -1;
     std::unique_ptr<FrameConverter> m_converter;
+    std::unique_ptr<PreviewConverter> m_previewConverter;
     std::vector<Buffer> m_buffers;
     bool m_streaming = false;
     std::uint32_t m_pixelFormat = 0;
@@ -82,8 +90,12 @@ private:
     QSize m_size;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_errorNotifier = nullptr;
-    QImage m_frame;
+    int m_held = -1; // the buffer of the newest frame, out of the device's queue
+    std::uint32_t m_heldBytes = 0;
     quint64 m_frameCount = 0;
+    // The held frame converted whole, once asked for.
+    mutable QImage m_frame;
+    mutable quint64 m_frameOf = 0;
 };
 
 } // namespace qc

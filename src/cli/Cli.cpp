@@ -17,16 +17,13 @@
 #include <QBuffer>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QHash>
 #include <QImageWriter>
-#include <QTemporaryDir>
 
 namespace qc {
 
 namespace {
 
-const QString kSaved = QStringLiteral("Foto salva com sucesso");
 const QString kNotFound = QStringLiteral("Registro não encontrado!");
 
 // The photo control writes its JPEG files at this quality.
@@ -125,15 +122,6 @@ QByteArray jpegOf(const QImage& image)
     return bytes;
 }
 
-void writeWhole(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush() || file.size() != bytes.size())
-        throw Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path), file.errorString()));
-}
-
 struct Options
 {
     QString command, unit, dir;
@@ -207,14 +195,7 @@ public:
         qint64 total = 0;
         folder.forEachFile([&](const QByteArray& name) { total += extensionRank(name) >= 0; });
 
-        // The window's store reads the photo from a file: here one only this run can see.
-        QTemporaryDir work;
-        if (!work.isValid())
-            throw Error(QStringLiteral("Não foi possível criar a pasta de trabalho: %1")
-                            .arg(work.errorString()));
-        const QString workFile = work.filePath(PhotoRecords::WorkFileName);
-        QString outcome;
-        PhotoRecords records(module, [&outcome](const QString& text) { outcome = text; });
+        PhotoRecords records(module, [](const QString&) {});
 
         qint64 stored = 0;
         Progress progress(m_console.err, m_console.progress, total);
@@ -225,7 +206,7 @@ public:
                 return;
             const QString item = QString::fromUtf8(name);
             try {
-                if (importOne(folder, name, rank, roster, records, workFile, outcome))
+                if (importOne(folder, name, rank, roster, records))
                     ++stored;
             } catch (const Error& error) {
                 failed(item, error.description());
@@ -273,8 +254,7 @@ public:
 
 private:
     bool importOne(const PhotoFolder& folder, const QByteArray& name, int rank,
-                   const UnitRoster& roster, PhotoRecords& records, const QString& workFile,
-                   QString& outcome)
+                   const UnitRoster& roster, PhotoRecords& records)
     {
         const QString item = QString::fromUtf8(name);
         const QByteArray base = name.left(name.size() - kExtensions.at(rank).size());
@@ -315,16 +295,15 @@ private:
             failed(item, notFound(*matricula));
             return false;
         }
-        writeWhole(workFile, bytes);
-        bytes.clear();
-        outcome.clear();
-        records.GravarFoto(PhotoPanel::Tabela, PhotoPanel::CampoFoto,
-                           QStringLiteral("codigounidade = ? and matricula = ?"),
-                           {m_options.unit, *matricula}, workFile);
-        QFile::remove(workFile);
-        if (outcome == kSaved)
-            return true;
-        failed(item, outcome == kNotFound ? notFound(*matricula) : outcome);
+        // The window's store: one statement, the old photo kept on any failure.
+        try {
+            if (records.storePhoto(m_options.unit, *matricula, bytes) ==
+                PhotoRecords::Outcome::Done)
+                return true;
+            failed(item, notFound(*matricula));
+        } catch (const Error& error) {
+            failed(item, QStringLiteral("Erro: ") + error.description());
+        }
         return false;
     }
 

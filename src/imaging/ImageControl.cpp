@@ -1,13 +1,15 @@
 #include "imaging/ImageControl.h"
 
 #include "core/Error.h"
+#include "core/VerifiedFile.h"
+
+#include <QBuffer>
 
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleHints>
@@ -430,24 +432,18 @@ void ImageControl::saveImage() const
     if (d->saveFormat != SaveFormatJpeg)
         throw Error(QStringLiteral("Formato de arquivo não suportado: %1.").arg(d->saveFormat));
 
-    auto failure = [this](const QString& reason) {
-        return Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
-                         .arg(d->saveName, reason));
-    };
-    // Written aside and renamed into place, so that a failed write never leaves a
-    // truncated photo under the name (the database store reads this file back).
-    QSaveFile file(d->saveName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        throw failure(file.errorString());
-    QImageWriter writer(&file, "jpeg");
+    // Encoded in memory and written through the verified writer: a full disk or a folder
+    // that refuses the file is reported, and a file already under the name stays as it
+    // was (the database store reads this file back).
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(d->jpegQuality);
-    if (!writer.write(d->image)) {
-        file.cancelWriting();
-        throw failure(writer.errorString());
-    }
-    if (!file.commit())
-        throw failure(file.errorString());
+    if (!writer.write(d->image))
+        throw Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
+                        .arg(d->saveName, writer.errorString()));
+    VerifiedFile::write(d->saveName, encoded);
 }
 
 QPointF ImageControl::controlToImage(QPoint controlPixel) const

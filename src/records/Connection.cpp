@@ -57,7 +57,8 @@ QString Connection::maskedTarget() const
 ProviderConnection& Connection::provider() const
 {
     if (!m_provider)
-        throw DatabaseError(QStringLiteral("A conexão com o banco de dados não está aberta."));
+        throw DatabaseError(QStringLiteral("A conexão com o banco de dados não está aberta."),
+                            QString(), true);
     return *m_provider;
 }
 

@@ -32,6 +32,17 @@ QString plainAttribute(const QString& key, const QString& value, const QString& 
     return key + QLatin1Char('=') + value + QLatin1Char(';');
 }
 
+// FreeTDS ends a value in braces at the first '}' that a ';' (or the end) follows, and
+// keeps doubled braces doubled: so a value goes between braces as it is, and one that
+// holds "};" cannot be given to it at all.
+QString freeTdsAttribute(const QString& key, const QString& value, const QString& label)
+{
+    if (value.contains(QLatin1String("};")))
+        throw DatabaseError(
+            QStringLiteral("%1: o driver FreeTDS não aceita \"};\" neste valor.").arg(label));
+    return key + QStringLiteral("={") + value + QStringLiteral("};");
+}
+
 } // namespace
 
 QString ConnectionString::build(const QString& user, const QString& password,
@@ -144,21 +155,23 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
     QString odbc = attribute(QStringLiteral("DRIVER"), sqlServerDriver);
     if (target.freeTds) {
         // FreeTDS reads HOST\INSTANCE itself, but wants a port of its own.
+        const QString srv = QStringLiteral("Servidor");
         const qsizetype comma = server.lastIndexOf(QLatin1Char(','));
         if (comma >= 0) {
-            odbc += attribute(QStringLiteral("SERVER"), server.left(comma).trimmed()) +
-                    attribute(QStringLiteral("PORT"), server.mid(comma + 1).trimmed());
+            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server.left(comma).trimmed(), srv) +
+                    freeTdsAttribute(QStringLiteral("PORT"), server.mid(comma + 1).trimmed(), srv);
         } else if (server.contains(QLatin1Char('\\'))) {
-            odbc += attribute(QStringLiteral("SERVER"), server);
+            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server, srv);
         } else {
-            odbc += attribute(QStringLiteral("SERVER"), server) +
+            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server, srv) +
                     attribute(QStringLiteral("PORT"), QStringLiteral("1433"));
         }
-        odbc += attribute(QStringLiteral("DATABASE"), parts.database) +
-                attribute(QStringLiteral("UID"), user) +
-                attribute(QStringLiteral("PWD"), password) +
-                attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
-                attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+        odbc +=
+            freeTdsAttribute(QStringLiteral("DATABASE"), parts.database, QStringLiteral("Banco")) +
+            freeTdsAttribute(QStringLiteral("UID"), user, QStringLiteral("Usuario")) +
+            freeTdsAttribute(QStringLiteral("PWD"), password, QStringLiteral("Senha")) +
+            attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
+            attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
     } else {
         // Microsoft's driver takes HOST, HOST\INSTANCE and HOST,PORT as they are.
         odbc += attribute(QStringLiteral("SERVER"), server) +
@@ -176,8 +189,10 @@ QString ConnectionString::masked(const ConnectionTarget& target)
     if (target.engine == ConnectionTarget::Engine::Sqlite)
         return QStringLiteral("sqlite:") + target.sqlitePath;
     QString text = target.odbcString;
+    // Doubled braces in the standard form; FreeTDS's value ends at the first "};".
     static const QRegularExpression pwd(QStringLiteral(R"(PWD=\{(?:[^}]|\}\})*\};)"));
-    text.replace(pwd, QStringLiteral("PWD=***;"));
+    static const QRegularExpression freeTdsPwd(QStringLiteral(R"(PWD=\{.*?\};)"));
+    text.replace(target.freeTds ? freeTdsPwd : pwd, QStringLiteral("PWD=***;"));
     return text;
 }
 

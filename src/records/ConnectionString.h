@@ -30,9 +30,11 @@ struct ConnectionTarget
 // the password from the separate arguments of the open call (they are authoritative) and
 // peels them off the front of the string; only catalog and server are read from it.
 // Every value written into an ODBC string is wrapped in {} with '}' doubled, so that
-// ';', '=', '{' or '}' in a value can never add or change an attribute. psqlODBC is the
-// exception: it undoes the braces only around the password, so there the password is
-// quoted and a server, port, database or user holding one of ;={} is refused.
+// ';', '=', '{' or '}' in a value can never add or change an attribute. Two drivers read
+// braces their own way: psqlODBC undoes them only around the password, so there the
+// password is quoted and a server, port, database or user holding one of ;={} is
+// refused; FreeTDS ends a braced value at the first "};" and does not undo doubling, so
+// its values go between braces unchanged and a value holding "};" is refused.
 class ConnectionString
 {
 public:

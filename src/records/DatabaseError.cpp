@@ -2,8 +2,9 @@
 
 namespace qc {
 
-DatabaseError::DatabaseError(const QString& description, const QString& sqlState)
-    : Error(description), m_sqlState(sqlState)
+DatabaseError::DatabaseError(const QString& description, const QString& sqlState,
+                             bool connectionLost)
+    : Error(description), m_sqlState(sqlState), m_connectionLost(connectionLost)
 {}
 
 } // namespace qc

@@ -12,12 +12,17 @@ namespace qc {
 class DatabaseError : public Error
 {
 public:
-    explicit DatabaseError(const QString& description, const QString& sqlState = QString());
+    explicit DatabaseError(const QString& description, const QString& sqlState = QString(),
+                           bool connectionLost = false);
 
     const QString& sqlState() const noexcept { return m_sqlState; }
+    // The connection this failure came from is gone (the server went away, or it was
+    // never open): nothing more can be done on it, a new one must be opened.
+    bool connectionLost() const noexcept { return m_connectionLost; }
 
 private:
     QString m_sqlState;
+    bool m_connectionLost = false;
 };
 
 } // namespace qc

@@ -5,6 +5,7 @@
 #include "core/SettingsStore.h"
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
+#include "records/DatabaseError.h"
 
 namespace qc {
 
@@ -42,6 +43,22 @@ bool Module1::AbrirConexao()
                              QString(), Desktop::Icon::Critical);
         return false;
     }
+}
+
+std::shared_ptr<Connection> Module1::reconnect()
+{
+    const QString srv = m_settings.value(QStringLiteral("srv"));
+    const QString db = m_settings.value(QStringLiteral("db"));
+    const QString us = m_settings.value(QStringLiteral("us"));
+    const QString pw = m_settings.value(QStringLiteral("pw"));
+    if (srv.isEmpty())
+        throw DatabaseError(QStringLiteral("A conexão com o banco de dados não está aberta."),
+                            QString(), true);
+    auto connection = std::make_shared<Connection>();
+    connection->setCursorLocation(Connection::UseClient);
+    connection->open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
+    m_cnBanco = connection;
+    return connection;
 }
 
 } // namespace qc

@@ -30,6 +30,11 @@ public:
     // settings dialog is shown instead) or when the open fails (the operator is told).
     bool AbrirConexao();
 
+    // A new cnBanco from the stored settings, without a word to the operator: the photo
+    // procedures call it once when the connection they worked on was lost. Throws the
+    // open's DatabaseError (cnBanco then stays as it was).
+    std::shared_ptr<Connection> reconnect();
+
     const std::shared_ptr<Connection>& cnBanco() const { return m_cnBanco; }
     void setCnBanco(std::shared_ptr<Connection> connection) { m_cnBanco = std::move(connection); }
 

@@ -5,6 +5,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstring>
 #include <vector>
 
 namespace qc {
@@ -60,10 +61,13 @@ bool connectionDead(SQLHDBC dbc)
         if (!messages.contains(message))
             messages.append(message);
     }
-    if (liveDbc != SQL_NULL_HDBC && connectionDead(liveDbc))
+    // 08xxx: the link to the server failed (psqlODBC says 08S01 when the backend is gone).
+    const bool lost = liveDbc != SQL_NULL_HDBC &&
+                      (connectionDead(liveDbc) || firstState.startsWith(QLatin1String("08")));
+    if (lost)
         messages.prepend(QStringLiteral("A conexão com o banco de dados foi perdida."));
     throw DatabaseError(messages.isEmpty() ? fallback : messages.join(QLatin1Char('\n')),
-                        firstState);
+                        firstState, lost);
 }
 
 SQLHENV environment()
@@ -102,10 +106,16 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    explicit Statement(SQLHDBC dbc) : m_dbc(dbc)
+    // wholeValues: binary values are handed to the driver at once instead of in pieces at
+    // execution (psqlODBC gathers the pieces into a copy of its own first).
+    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, bool wholeValues)
+        : m_dbc(dbc), m_wholeValues(wholeValues)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
+        if (timeoutSeconds)
+            SQLSetStmtAttr(m_stmt, SQL_ATTR_QUERY_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(timeoutSeconds), 0);
     }
     ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
     Statement(const Statement&) = delete;
@@ -147,7 +157,7 @@ public:
         return rows;
     }
 
-    ResultTable fetchAll()
+    ResultTable fetchAll(qsizetype maxRows)
     {
         ResultTable table;
         SQLSMALLINT count = 0;
@@ -164,7 +174,7 @@ public:
         }
         if (count == 0)
             return table;
-        for (;;) {
+        while (maxRows < 0 || table.rows.size() < maxRows) {
             const SQLRETURN rc = SQLFetch(m_stmt);
             if (rc == SQL_NO_DATA)
                 break;
@@ -199,7 +209,7 @@ private:
             const SQLLEN n = SQLLEN(p.bytes.size());
             // SQL Server wants a column size of 0 (max) beyond 8,000 bytes.
             const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
-            if (n > ChunkSize) {
+            if (n > ChunkSize && !m_wholeValues) {
                 p.indicator = SQL_LEN_DATA_AT_EXEC(n);
                 // The parameter's number travels as the pointer value that SQLParamData hands
                 // back; ODBC defines it so.
@@ -209,8 +219,9 @@ private:
                     reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
             } else {
                 p.indicator = n;
-                rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY,
-                                      columnSize, 0, n ? p.bytes.data() : &empty, n, &p.indicator);
+                rc = SQLBindParameter(
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    n ? const_cast<char*>(p.bytes.constData()) : &empty, n, &p.indicator);
             }
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
@@ -255,21 +266,45 @@ private:
         const SQLLEN room = binary ? ChunkSize : ChunkSize - SQLLEN(sizeof(SQLWCHAR));
         QByteArray value("", 0);
         char buffer[ChunkSize];
-        for (bool first = true;; first = false) {
-            SQLLEN indicator = 0;
-            const SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
-            if (rc == SQL_NO_DATA)
-                break;
-            check(rc);
-            if (indicator == SQL_NULL_DATA)
-                return QVariant();
-            // The first answer gives the whole length, unless the driver cannot tell.
-            if (first && indicator != SQL_NO_TOTAL && indicator > room)
-                value.reserve(indicator);
+        SQLLEN indicator = 0;
+        SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+        if (rc == SQL_NO_DATA)
+            return value;
+        check(rc);
+        if (indicator == SQL_NULL_DATA)
+            return QVariant();
+        if (binary && indicator != SQL_NO_TOTAL && indicator > room) {
+            // The first answer gives the whole length: the value gets room of exactly that
+            // size once, and the rest is read straight into it.
+            const SQLLEN total = indicator;
+            value.resize(total);
+            std::memcpy(value.data(), buffer, size_t(room));
+            SQLLEN offset = room;
+            while (offset < total) {
+                rc =
+                    SQLGetData(m_stmt, c, cType, value.data() + offset, total - offset, &indicator);
+                if (rc == SQL_NO_DATA)
+                    break;
+                check(rc);
+                const SQLLEN got =
+                    indicator == SQL_NO_TOTAL ? total - offset : qMin(indicator, total - offset);
+                offset += got;
+            }
+            if (offset != total)
+                throw DatabaseError(QStringLiteral("O driver entregou %1 de %2 bytes do campo.")
+                                        .arg(offset)
+                                        .arg(total));
+            return value;
+        }
+        for (;;) {
             const bool more = indicator == SQL_NO_TOTAL || indicator > room;
             value.append(buffer, more ? room : indicator);
             if (!more)
                 break;
+            rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc);
         }
         if (binary)
             return value;
@@ -278,6 +313,7 @@ private:
     }
 
     SQLHDBC m_dbc;
+    bool m_wholeValues;
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     std::vector<Param> m_params;
 };
@@ -316,12 +352,23 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
     if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
         raise(SQL_HANDLE_ENV, env, QStringLiteral("Falha ao criar a conexão ODBC."));
     m_dbc = dbc;
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(WaitSeconds), 0);
+    QString odbcString = target.odbcString;
+    if (target.engine == ConnectionTarget::Engine::PostgreSql) {
+        // A server that stops answering in the middle of a statement is found out within
+        // WaitSeconds by TCP keepalives (5 s idle, 2 probes 5 s apart) and, while data waits
+        // for its acknowledgement, by the TCP user timeout: libpq's options, which psqlODBC
+        // passes on (pqopt), instead of the kernel's two hours.
+        odbcString +=
+            QStringLiteral("KeepaliveTime=5;KeepaliveInterval=5;pqopt={keepalives_count=2 "
+                           "tcp_user_timeout=%1};")
+                .arg(WaitSeconds * 1000);
+    }
     SQLWCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc =
-        SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(target.odbcString)), SQL_NTS,
-                          out, SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
+        SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(odbcString)), SQL_NTS, out,
+                          SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
     if (!ok(rc)) {
         try {
             raise(SQL_HANDLE_DBC, dbc,
@@ -332,16 +379,25 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
             throw;
         }
     }
-    if (target.engine == ConnectionTarget::Engine::SqlServer) {
-        try {
-            // Without it FreeTDS cuts long values at its default text size without an error.
-            execute(QStringLiteral("SET TEXTSIZE 2147483647"), {});
-        } catch (...) {
-            SQLDisconnect(dbc);
-            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-            m_dbc = nullptr;
-            throw;
+    try {
+        // No wait on a row that another station holds lasts longer than WaitSeconds, and no
+        // statement twice that: then the operator reads why (a held row as a lock, not as
+        // a slow statement).
+        if (target.engine == ConnectionTarget::Engine::PostgreSql) {
+            execute(QStringLiteral("SET lock_timeout = %1").arg(WaitSeconds * 1000), {});
+            execute(QStringLiteral("SET statement_timeout = %1").arg(2 * WaitSeconds * 1000), {});
+        } else {
+            // Without the text size FreeTDS cuts long values at its default without an error.
+            execute(QStringLiteral("SET TEXTSIZE 2147483647; SET LOCK_TIMEOUT %1")
+                        .arg(WaitSeconds * 1000),
+                    {});
+            m_queryTimeout = WaitSeconds;
         }
+    } catch (...) {
+        SQLDisconnect(dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        m_dbc = nullptr;
+        throw;
     }
 }
 
@@ -355,16 +411,16 @@ OdbcConnection::~OdbcConnection()
     SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
 }
 
-ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params)
+ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params, qsizetype maxRows)
 {
-    Statement st(m_dbc);
+    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
-    return st.fetchAll();
+    return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc);
+    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
     st.run(sql, params);
     return st.rowCount();
 }

@@ -14,6 +14,9 @@ namespace qc {
 class OdbcConnection : public ProviderConnection
 {
 public:
+    // The longest the station waits on the server for a login, a lock or a statement.
+    static constexpr int WaitSeconds = 15;
+
     explicit OdbcConnection(const ConnectionTarget& target);
     ~OdbcConnection() override;
     OdbcConnection(const OdbcConnection&) = delete;
@@ -22,7 +25,8 @@ public:
     // The installed driver for SQL Server: Microsoft's when present, else FreeTDS, else "".
     static QString sqlServerDriver();
 
-    ResultTable query(const QString& sql, const QVariantList& params) override;
+    ResultTable query(const QString& sql, const QVariantList& params,
+                      qsizetype maxRows = -1) override;
     // cppcheck-suppress virtualCallInConstructor ; the constructor means this class's own
     qint64 execute(const QString& sql, const QVariantList& params) override;
     void begin() override;
@@ -40,6 +44,7 @@ private:
     void* m_dbc = nullptr;
     ConnectionTarget m_target;
     bool m_inTransaction = false;
+    unsigned long m_queryTimeout = 0; // seconds; the driver's own timer (SQL Server)
 };
 
 } // namespace qc

@@ -5,9 +5,7 @@
 #include "records/Module1.h"
 #include "records/UnitList.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace qc {
 
@@ -39,19 +37,16 @@ void PhotoPanel::Command1_Click()
     if (matriculaMissing())
         return;
 
-    // A photo that cannot be put in the work file is never replaced by whatever an
-    // earlier store left there: the old file goes first, and the new one must exist.
-    const QString path = m_records.workFilePath();
+    // A work file of this station's own, written by the photo control and checked, and
+    // gone again after the store: nothing else can be stored in its place, and no photo
+    // stays behind on the disk.
+    QString path;
     try {
-        QFile old(path);
-        if (old.exists() && !old.remove())
-            throw Error(QStringLiteral("Não foi possível apagar o arquivo \"%1\": %2")
-                            .arg(QDir::toNativeSeparators(path), old.errorString()));
+        path = PhotoRecords::newWorkFile();
         m_view.saveAsJpeg(path);
-        if (!QFileInfo::exists(path))
-            throw Error(QStringLiteral("A foto não foi gravada no arquivo \"%1\".")
-                            .arg(QDir::toNativeSeparators(path)));
     } catch (const Error& error) {
+        if (!path.isEmpty())
+            QFile::remove(path);
         m_view.setMensagem(QStringLiteral("Erro: ") + error.description());
         return;
     }
@@ -60,6 +55,7 @@ void PhotoPanel::Command1_Click()
     const QString enrolment = m_view.matricula();
     m_records.GravarFoto(Tabela, CampoFoto, QStringLiteral("codigounidade = ? and matricula = ?"),
                          {unit, enrolment}, path);
+    QFile::remove(path);
 }
 
 void PhotoPanel::cmdVerFoto_Click()

@@ -3,14 +3,12 @@
 #include "core/Desktop.h"
 #include "core/Error.h"
 #include "core/Logging.h"
+#include "core/VerifiedFile.h"
 #include "imaging/PictureDecoder.h"
 #include "records/Connection.h"
 #include "records/DatabaseError.h"
-#include "records/Field.h"
 #include "records/Module1.h"
 #include "records/ProviderConnection.h"
-#include "records/Recordset.h"
-#include "records/Transaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,14 +19,9 @@ namespace qc {
 
 const QString PhotoRecords::RestartText = QStringLiteral(
     "ERROR:  current transaction is aborted, commands ignored until end of transaction block");
-const QString PhotoRecords::WorkFileName = QStringLiteral("pictemp.jpg");
+const QString PhotoRecords::WorkFilePrefix = QStringLiteral("pictemp-");
 
 namespace {
-
-constexpr int adUseClient = 3;
-constexpr int adOpenKeyset = 1;
-constexpr int adOpenStatic = 3;
-constexpr int adLockOptimistic = 3;
 
 // A file of the photo path that is failing is named in the text the operator reads.
 Error fileError(const QString& what, const QFile& file)
@@ -37,52 +30,11 @@ Error fileError(const QString& what, const QFile& file)
                      .arg(what, QDir::toNativeSeparators(file.fileName()), file.errorString()));
 }
 
-void removeIfPresent(const QString& path)
+// Serialization failures and deadlocks (class 40) end a statement that would succeed if
+// run again; a lock that stays held ends in a timeout instead, which is reported.
+bool worthRetrying(const DatabaseError& error)
 {
-    QFile file(path);
-    if (file.exists() && !file.remove())
-        throw fileError(QStringLiteral("Não foi possível apagar o arquivo"), file);
-}
-
-// Where the identity of a student's row can be named, the update goes to exactly the row
-// that was read: SQLite's rowid and PostgreSQL's ctid (stable for the one update inside
-// the transaction). SQL Server has no such column that a statement may select; there
-// the row is found again by all its other values that can be compared.
-struct RowIdentity
-{
-    QString selectPrefix; // placed before "*"
-    QStringList keys;     // empty: every comparable column but the photo
-};
-
-RowIdentity rowIdentity(const Connection& connection)
-{
-    switch (connection.engine()) {
-    case ConnectionTarget::Engine::Sqlite:
-        return {QStringLiteral("rowid AS rowid, "), {QStringLiteral("rowid")}};
-    case ConnectionTarget::Engine::PostgreSql:
-        return {QStringLiteral("ctid, "), {QStringLiteral("ctid")}};
-    case ConnectionTarget::Engine::SqlServer:
-        break;
-    }
-    return {};
-}
-
-// The row read, named by every other value it holds that the engine can compare.
-// cppcheck-suppress constParameter ; the engine's catalog queries are not const
-QStringList comparableColumns(Connection& connection, Recordset& rs, const QString& table,
-                              const QString& photoField)
-{
-    const ResultTable shape =
-        connection.provider().query(QStringLiteral("SELECT TOP (0) * FROM ") + table, {});
-    QStringList keys;
-    for (const QString& column : shape.columns) {
-        if (column.compare(photoField, Qt::CaseInsensitive) == 0)
-            continue;
-        if (rs.fields(column).value().typeId() == QMetaType::QByteArray)
-            continue;
-        keys.append(column);
-    }
-    return keys;
+    return error.sqlState().startsWith(QLatin1String("40"));
 }
 
 } // namespace
@@ -91,15 +43,148 @@ PhotoRecords::PhotoRecords(Module1& module, std::function<void(const QString&)> 
     : m_module(module), m_setMensagem(std::move(setMensagem))
 {}
 
-QString PhotoRecords::workFilePath() const
+template <typename Work> auto PhotoRecords::onConnection(Work&& work)
 {
-    const QString appFolder = m_module.CaminhoApp();
-    const QFileInfo folder(appFolder.isEmpty() ? QStringLiteral(".") : appFolder);
-    if (!appFolder.isEmpty() && folder.isDir() && folder.isWritable())
-        return QDir(appFolder).filePath(WorkFileName);
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    QDir().mkpath(cache);
-    return QDir(cache).filePath(WorkFileName);
+    std::shared_ptr<Connection> cn = m_module.cnBanco();
+    for (int attempt = 0;; ++attempt) {
+        try {
+            if (!cn)
+                throw DatabaseError(
+                    QStringLiteral("A conexão com o banco de dados não está aberta."), QString(),
+                    true);
+            return work(*cn);
+        } catch (const DatabaseError& error) {
+            if (attempt > 0)
+                throw;
+            if (worthRetrying(error))
+                continue;
+            if (!error.connectionLost())
+                throw;
+            try {
+                cn = m_module.reconnect();
+            } catch (const DatabaseError& reopen) {
+                if (reopen.connectionLost()) // no server stored: nothing to reopen
+                    throw error;
+                throw DatabaseError(error.description() + QLatin1Char('\n') + reopen.description(),
+                                    reopen.sqlState(), true);
+            }
+        }
+    }
+}
+
+PhotoRecords::Outcome PhotoRecords::writeField(const QString& Tabela, const QString& CampoFoto,
+                                               const QString& Filtro,
+                                               const QVariantList& FiltroValores,
+                                               const QByteArray& bytes)
+{
+    ProviderConnection::checkIdentifier(Tabela);
+    ProviderConnection::checkIdentifier(CampoFoto);
+    // The row is named by its key fields and the photo written once: no hidden row
+    // address (a table may have its own "rowid", or none), no read of the old photo, no
+    // empty value written first for a trigger to see.
+    // One statement, so it is whole or not at all without a transaction of its own (one
+    // round trip to a server): it changes the row only when the key names exactly one.
+    const QString statement = QStringLiteral("UPDATE ") + Tabela + QStringLiteral(" SET ") +
+                              CampoFoto + QStringLiteral(" = ? WHERE (") + Filtro +
+                              QStringLiteral(") AND (SELECT COUNT(*) FROM ") + Tabela +
+                              QStringLiteral(" WHERE ") + Filtro + QStringLiteral(") = 1");
+    QVariantList values;
+    values.reserve(2 * FiltroValores.size() + 1);
+    values.append(bytes);
+    values.append(FiltroValores);
+    values.append(FiltroValores);
+    if (m_probe)
+        m_probe->opened(statement);
+    return onConnection([&](Connection& cn) {
+        for (int attempt = 0;; ++attempt) {
+            if (cn.execute(statement, values) == 1)
+                return Outcome::Done;
+            // Nothing changed: no row, or several that the key cannot tell apart.
+            const ResultTable count =
+                cn.provider().query(QStringLiteral("SELECT COUNT(*) FROM ") + Tabela +
+                                        QStringLiteral(" WHERE ") + Filtro,
+                                    FiltroValores);
+            const qint64 rows = count.rows.isEmpty() ? 0 : count.rows.first().first().toLongLong();
+            if (rows == 0)
+                return Outcome::NotFound;
+            if (rows > 1)
+                throw Error(QStringLiteral("Há %1 registros para esta unidade e matrícula; "
+                                           "nenhuma foto foi alterada.")
+                                .arg(rows));
+            // One row now: another station changed it while this store ran.
+            if (attempt > 0)
+                throw Error(QStringLiteral("O registro do aluno mudou durante a gravação em "
+                                           "outra estação; a foto não foi gravada."));
+        }
+    });
+}
+
+PhotoRecords::Outcome PhotoRecords::readField(const QString& Tabela, const QString& CampoFoto,
+                                              const QString& CampoChave, const QString& ValorChave,
+                                              const QString& Unidade, QByteArray& bytes)
+{
+    bytes.clear();
+    ProviderConnection::checkIdentifier(Tabela);
+    ProviderConnection::checkIdentifier(CampoFoto);
+    ProviderConnection::checkIdentifier(CampoChave);
+    QString statement = QStringLiteral("SELECT ") + CampoChave + QStringLiteral(", ") + CampoFoto +
+                        QStringLiteral(" FROM ") + Tabela;
+    QVariantList params;
+    if (!Unidade.isEmpty()) {
+        statement +=
+            QStringLiteral(" WHERE CodigoUnidade = ? and ") + CampoChave + QStringLiteral(" = ?");
+        params = {Unidade, ValorChave};
+    } else {
+        statement += QStringLiteral(" WHERE ") + CampoChave + QStringLiteral(" = ?");
+        params = {ValorChave};
+    }
+    ResultTable table =
+        onConnection([&](Connection& cn) { return cn.provider().query(statement, params, 1); });
+    if (m_probe)
+        m_probe->opened(statement);
+    if (table.rows.isEmpty())
+        return Outcome::NotFound;
+    QVariant& value = table.rows.first()[1];
+    if (ProviderConnection::isNull(value))
+        return Outcome::NoPhoto;
+    // Taken over, not copied: the row lets go of the bytes with the table.
+    bytes = value.typeId() == QMetaType::QByteArray
+                ? std::move(*static_cast<QByteArray*>(value.data()))
+                : value.toString().toUtf8();
+    return bytes.isEmpty() ? Outcome::NoPhoto : Outcome::Done;
+}
+
+PhotoRecords::Outcome PhotoRecords::storePhoto(const QString& unit, const QString& enrolment,
+                                               const QByteArray& bytes)
+{
+    return writeField(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
+                      QStringLiteral("codigounidade = ? and matricula = ?"), {unit, enrolment},
+                      bytes);
+}
+
+PhotoRecords::Outcome PhotoRecords::readPhoto(const QString& unit, const QString& enrolment,
+                                              QByteArray& bytes)
+{
+    return readField(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
+                     QStringLiteral("matricula"), enrolment, unit, bytes);
+}
+
+QString PhotoRecords::workFolder()
+{
+    // Photos of minors: the user's own folders only. The runtime folder is private to the
+    // user and lives in memory; without one, the cache folder.
+    QString folder;
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isWritable())
+        folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QString PhotoRecords::newWorkFile()
+{
+    return VerifiedFile::createPrivate(workFolder(), WorkFilePrefix, QStringLiteral(".jpg"));
 }
 
 QImage PhotoRecords::loadPicture(const QString& path)
@@ -114,74 +199,30 @@ void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,
                            const QString& CampoChave, const QString& ValorChave,
                            PictureHolder& Imagem, const QString& Unidade)
 {
-    enum class Outcome
-    {
-        NotFound,
-        NoPhoto,
-        Shown
-    };
     Desktop& desktop = m_module.desktop();
-    const QString path = workFilePath();
-    QFile workFile(path);
-    QByteArray buffer; // one chunk at a time
-
-    Recordset rs;
-    rs.setCursorLocation(adUseClient);
+    QString path;
+    QByteArray bytes;
 
     auto attempt = [&]() -> Outcome {
-        if (workFile.isOpen())
-            workFile.close();
-        if (rs.isOpen())
-            rs.close();
-        ProviderConnection::checkIdentifier(Tabela);
-        ProviderConnection::checkIdentifier(CampoFoto);
-        ProviderConnection::checkIdentifier(CampoChave);
-        QString statement = QStringLiteral("SELECT ") + CampoChave + QStringLiteral(", ") +
-                            CampoFoto + QStringLiteral(" FROM ") + Tabela;
-        QVariantList params;
-        if (!Unidade.isEmpty()) {
-            statement += QStringLiteral(" WHERE CodigoUnidade = ? and ") + CampoChave +
-                         QStringLiteral(" = ?");
-            params = {Unidade, ValorChave};
-        } else {
-            statement += QStringLiteral(" WHERE ") + CampoChave + QStringLiteral(" = ?");
-            params = {ValorChave};
-        }
-        rs.open(statement, m_module.cnBanco(), params, adOpenKeyset, adLockOptimistic, 0);
-        if (m_probe)
-            m_probe->opened(statement);
-
-        if (rs.eof()) {
+        const Outcome found = readField(Tabela, CampoFoto, CampoChave, ValorChave, Unidade, bytes);
+        if (found == Outcome::NotFound) {
             Imagem.setPicture(QImage());
             m_setMensagem(QStringLiteral("Registro não encontrado!"));
             return Outcome::NotFound;
         }
-        rs.moveFirst(); // of several matching rows, the first is shown
         desktop.setWaitCursor(true);
-
-        Field& photo = rs.fields(CampoFoto);
-        if (photo.actualSize() == 0) {
+        if (found == Outcome::NoPhoto) {
             Imagem.setPicture(QImage());
             m_setMensagem(QStringLiteral("Sem foto cadastrada"));
             return Outcome::NoPhoto;
         }
-
-        removeIfPresent(path);
-        if (!workFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw fileError(QStringLiteral("Não foi possível gravar o arquivo"), workFile);
-
-        const qint64 size = photo.actualSize();
-        for (qint64 requested = 0; requested < size; requested += ChunkSize) {
-            buffer = photo.getChunk(ChunkSize);
-            if (m_probe)
-                m_probe->chunkRead(buffer.size());
-            if (workFile.write(buffer) != buffer.size())
-                throw fileError(QStringLiteral("Não foi possível gravar o arquivo"), workFile);
-        }
-        buffer.clear();
-        if (!workFile.flush())
-            throw fileError(QStringLiteral("Não foi possível gravar o arquivo"), workFile);
-        workFile.close();
+        if (m_probe)
+            for (qsizetype offset = 0; offset < bytes.size(); offset += ChunkSize)
+                m_probe->chunkRead(qMin(ChunkSize, bytes.size() - offset));
+        if (path.isEmpty())
+            path = newWorkFile();
+        VerifiedFile::write(path, bytes, VerifiedFile::Access::Private);
+        bytes = QByteArray(); // the decoder reads the file: the photo is not held twice
 
         const QImage picture = loadPicture(path);
         if (picture.isNull())
@@ -190,10 +231,10 @@ void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,
                             .arg(CampoFoto));
         Imagem.setPicture(picture);
         m_setMensagem(QStringLiteral("Foto lida com sucesso"));
-        return Outcome::Shown;
+        return Outcome::Done;
     };
 
-    Outcome outcome;
+    Outcome outcome = Outcome::Done;
     try {
         try {
             outcome = attempt();
@@ -203,17 +244,18 @@ void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,
             // Once only: a failure of the second attempt takes the clean-up below.
             outcome = attempt();
         }
-    } catch (const std::exception&) {
-        // The operator sees an empty photo; the status line keeps what it said.
+    } catch (const Error& error) {
+        // An empty box beside an old success would read as a success.
         Imagem.setPicture(QImage());
-        outcome = Outcome::NoPhoto;
+        m_setMensagem(QStringLiteral("Erro: ") + error.description());
+    } catch (const std::exception& error) {
+        Imagem.setPicture(QImage());
+        m_setMensagem(QStringLiteral("Erro: ") + QString::fromLocal8Bit(error.what()));
     }
-    if (outcome == Outcome::NotFound)
-        return;
-    if (workFile.isOpen())
-        workFile.close();
-    QFile::remove(path);
-    desktop.setWaitCursor(false);
+    if (!path.isEmpty())
+        QFile::remove(path);
+    if (outcome != Outcome::NotFound)
+        desktop.setWaitCursor(false);
 }
 
 void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
@@ -225,37 +267,6 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         desktop.setWaitCursor(true);
         ProviderConnection::checkIdentifier(Tabela);
         ProviderConnection::checkIdentifier(CampoFoto);
-        const std::shared_ptr<Connection> cn = m_module.cnBanco();
-        if (!cn)
-            throw DatabaseError(QStringLiteral("A conexão com o banco de dados não está aberta."));
-
-        // Everything from the read of the row to the new photo is one unit of work, so
-        // that a store that fails half-way leaves the old photo in place.
-        Transaction work(*cn);
-        Recordset rs;
-        rs.setCursorLocation(adUseClient);
-        rs.setCursorType(adOpenStatic);
-        rs.setLockType(adLockOptimistic);
-        const RowIdentity identity = rowIdentity(*cn);
-        const QString statement = QStringLiteral("SELECT ") + identity.selectPrefix +
-                                  QStringLiteral("* FROM ") + Tabela + QStringLiteral(" where ") +
-                                  Filtro;
-        rs.open(statement, cn, FiltroValores, -1, -1, -1);
-        if (m_probe)
-            m_probe->opened(statement);
-        if (rs.eof()) {
-            m_setMensagem(QStringLiteral("Registro não encontrado!"));
-            desktop.setWaitCursor(false);
-            return;
-        }
-        rs.moveFirst(); // of several matching rows, only the first is written
-        rs.setUpdateTarget(Tabela, identity.keys.isEmpty()
-                                       ? comparableColumns(*cn, rs, Tabela, CampoFoto)
-                                       : identity.keys);
-
-        Field& photo = rs.fields(CampoFoto);
-        // The old value goes with the new one, in the one update below.
-        photo.setNull();
 
         QFile file(Arquivo);
         if (!file.open(QIODevice::ReadOnly))
@@ -270,15 +281,17 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         if (blocks > 32767)
             throw Error(QStringLiteral("Estouro: o arquivo da foto tem %1 bytes.").arg(length));
 
+        // The file's bytes in order, the leading part first and then whole blocks, into
+        // room of the file's size taken once.
+        QByteArray bytes(length, Qt::Uninitialized);
+        qint64 offset = 0;
         auto append = [&](qint64 count) {
-            const QByteArray buffer = file.read(count);
-            if (buffer.size() != count)
+            if (file.read(bytes.data() + offset, count) != count)
                 throw fileError(QStringLiteral("Não foi possível ler o arquivo"), file);
-            photo.appendChunk(buffer);
+            offset += count;
             if (m_probe)
-                m_probe->chunkAppended(buffer.size());
+                m_probe->chunkAppended(qsizetype(count));
         };
-        // The leading part first, then whole blocks: the field gets the file's bytes in order.
         if (remainder > 0)
             append(remainder);
         for (qint64 i = 0; i < blocks; ++i)
@@ -288,10 +301,10 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         desktop.setWaitCursor(false);
         if (m_probe)
             m_probe->aboutToUpdate();
-        rs.update();
-        rs.close();
-        work.commit();
-        m_setMensagem(QStringLiteral("Foto salva com sucesso"));
+        if (writeField(Tabela, CampoFoto, Filtro, FiltroValores, bytes) == Outcome::NotFound)
+            m_setMensagem(QStringLiteral("Registro não encontrado!"));
+        else
+            m_setMensagem(QStringLiteral("Foto salva com sucesso"));
     } catch (const Error& error) {
         qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qPrintable(Tabela),
                   qPrintable(CampoFoto), qPrintable(error.description()));

@@ -34,7 +34,9 @@ public:
 
     virtual ~ProviderConnection() = default;
 
-    virtual ResultTable query(const QString& sql, const QVariantList& params) = 0;
+    // maxRows >= 0 stops reading after that many rows.
+    virtual ResultTable query(const QString& sql, const QVariantList& params,
+                              qsizetype maxRows = -1) = 0;
     virtual qint64 execute(const QString& sql, const QVariantList& params) = 0;
 
     virtual void begin() = 0;

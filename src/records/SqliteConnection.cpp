@@ -34,9 +34,10 @@ public:
             if (isNull(v)) {
                 rc = sqlite3_bind_null(m_stmt, i + 1);
             } else if (v.typeId() == QMetaType::QByteArray) {
-                const QByteArray bytes = v.toByteArray();
+                // The bytes stay in params, which outlive the statement's run: no copy.
+                const QByteArray& bytes = *static_cast<const QByteArray*>(v.constData());
                 rc = sqlite3_bind_blob64(m_stmt, i + 1, bytes.isNull() ? "" : bytes.constData(),
-                                         sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+                                         sqlite3_uint64(bytes.size()), SQLITE_STATIC);
             } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                        v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
                 rc = sqlite3_bind_int64(m_stmt, i + 1, v.toLongLong());
@@ -110,7 +111,8 @@ void SqliteConnection::fail() const
     throw DatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
-ResultTable SqliteConnection::query(const QString& sql, const QVariantList& params)
+ResultTable SqliteConnection::query(const QString& sql, const QVariantList& params,
+                                    qsizetype maxRows)
 {
     Statement st(*this, sql);
     st.bind(params);
@@ -118,7 +120,7 @@ ResultTable SqliteConnection::query(const QString& sql, const QVariantList& para
     const int count = sqlite3_column_count(st.handle());
     for (int c = 0; c < count; ++c)
         table.columns.append(QString::fromUtf8(sqlite3_column_name(st.handle(), c)));
-    while (st.step()) {
+    while ((maxRows < 0 || table.rows.size() < maxRows) && st.step()) {
         QVector<QVariant> row(count);
         for (int c = 0; c < count; ++c) {
             sqlite3_stmt* h = st.handle();
@@ -199,47 +201,14 @@ qint64 SqliteConnection::updateFirstRow(const QString& table, const QVector<Colu
         }
         const qint64 rowid = found.rows.first().first().toLongLong();
 
-        // Binary values get room of their size here and are written into it in pieces
-        // below.
+        // Every value bound once and written once: no empty room written first and filled
+        // in pieces after, which wrote each page twice and let triggers see zeros.
         QVariantList values;
-        const QString assignments =
-            setClause(sets, values, [](const QVariant& value, QVariantList& bound) {
-                if (value.typeId() == QMetaType::QByteArray) {
-                    bound.append(qint64(value.toByteArray().size()));
-                    return QStringLiteral("zeroblob(?)");
-                }
-                bound.append(value);
-                return QStringLiteral("?");
-            });
+        const QString assignments = setClause(sets, values);
         values.append(rowid);
         const qint64 changed = execute(QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                                            assignments + QStringLiteral(" WHERE rowid = ?"),
                                        values);
-
-        for (const ColumnValue& set : sets) {
-            if (isNull(set.value) || set.value.typeId() != QMetaType::QByteArray)
-                continue;
-            const QByteArray bytes = set.value.toByteArray();
-            if (bytes.isEmpty())
-                continue;
-            sqlite3_blob* blob = nullptr;
-            if (sqlite3_blob_open(m_db, "main", table.toUtf8().constData(),
-                                  set.column.toUtf8().constData(), rowid, 1, &blob) != SQLITE_OK) {
-                sqlite3_blob_close(blob);
-                fail();
-            }
-            for (qsizetype offset = 0; offset < bytes.size(); offset += ChunkSize) {
-                const int n = int(qMin(ChunkSize, bytes.size() - offset));
-                if (sqlite3_blob_write(blob, bytes.constData() + offset, n, int(offset)) !=
-                    SQLITE_OK) {
-                    const QString text = QString::fromUtf8(sqlite3_errmsg(m_db));
-                    sqlite3_blob_close(blob);
-                    throw DatabaseError(text);
-                }
-            }
-            if (sqlite3_blob_close(blob) != SQLITE_OK)
-                fail();
-        }
         execute(QStringLiteral("RELEASE qc_update_row"), {});
         return changed;
     } catch (...) {

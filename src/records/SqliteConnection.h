@@ -7,9 +7,8 @@ struct sqlite3_stmt;
 
 namespace qc {
 
-// SQLite through its C API. Binary values are written with incremental blob I/O in
-// ChunkSize pieces (a zeroblob of the exact size, then sqlite3_blob_write), so the file
-// never holds a half-sized value and sizes are exact.
+// SQLite through its C API. Binary values are bound as they are (no copy) and written in
+// one statement.
 class SqliteConnection : public ProviderConnection
 {
 public:
@@ -19,7 +18,8 @@ public:
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
-    ResultTable query(const QString& sql, const QVariantList& params) override;
+    ResultTable query(const QString& sql, const QVariantList& params,
+                      qsizetype maxRows = -1) override;
     qint64 execute(const QString& sql, const QVariantList& params) override;
     void begin() override;
     void commit() override;

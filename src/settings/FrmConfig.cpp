@@ -113,10 +113,10 @@ void FrmConfig::Command2_Click()
     const QString us = ui->txtus->text();
     const QString pw = ui->txtpw->text();
     try {
-        auto tested = std::make_shared<Connection>();
-        tested->open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
-        // Only a connection that opened replaces the one the station works with.
-        m_module.setCnBanco(std::move(tested));
+        // A connection of the test's own, closed again at once: photos keep going where
+        // the stored settings send them until "&Confirmar" stores new ones.
+        Connection tested;
+        tested.open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
         desktop.setWaitCursor(false);
         ui->Label5->setText(QStringLiteral("Conexão efetuada com sucesso!"));
         ui->Label5->adjustSize();

@@ -22,7 +22,14 @@ public:
     QString matricula() const override { return m_enrolment->text(); }
     QString unitEntryText() const override { return m_units->currentText(); }
     QVariant unitEntryCode() const override { return m_units->currentData(); }
-    void setMensagem(const QString& text) override { m_message->setText(text); }
+    // A driver's message may run to several lines: the status line keeps the first, where
+    // the reason is, and the tooltip has it all.
+    void setMensagem(const QString& text) override
+    {
+        const qsizetype end = text.indexOf(QLatin1Char('\n'));
+        m_message->setText(end < 0 ? text : text.left(end).trimmed());
+        m_message->setToolTip(text);
+    }
     void setPicture(const QImage& image) override { m_photo->setPicture(image); }
     void saveAsJpeg(const QString& path) override
     {

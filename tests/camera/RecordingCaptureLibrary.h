@@ -16,11 +16,12 @@ class RecordingCaptureLibrary : public qc::CaptureLibrary
 public:
     explicit RecordingCaptureLibrary(QStringList& log) : m_log(log) {}
 
-    QMap<int, QString> drivers; // index -> name
-    QSet<int> failingDrivers;   // connect fails for these indices
+    QMap<int, QString> drivers;         // index -> name
+    QSet<int> failingDrivers;           // connect fails for these indices
+    QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
     bool createFails = false;
     QSet<qc::CaptureWindowHandle> liveWindows;
-    QMap<qc::CaptureWindowHandle, int> connectedDriver;
+    QMap<qc::CaptureWindowHandle, int> connections;
 
     static QString messageName(unsigned message)
     {
@@ -85,19 +86,38 @@ public:
         if (message == qc::WM_CAP_DRIVER_CONNECT) {
             if (!drivers.contains(int(wParam)) || failingDrivers.contains(int(wParam)))
                 return 0;
-            connectedDriver.insert(window, int(wParam));
+            connections.insert(window, int(wParam));
             return 1;
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
-            connectedDriver.remove(window);
+            connections.remove(window);
         return 1;
     }
 
     bool destroyWindow(qc::CaptureWindowHandle window) override
     {
         m_log << QStringLiteral("destroy %1").arg(window);
-        connectedDriver.remove(window);
+        connections.remove(window);
         return liveWindows.remove(window);
+    }
+
+    qc::CaptureError driverError(int index) const override
+    {
+        if (!drivers.contains(index))
+            return {qc::CaptureError::Kind::Absent, QString()};
+        return errors.value(index);
+    }
+
+    int connectedDriver(qc::CaptureWindowHandle window) const override
+    {
+        return connections.value(window, -1);
+    }
+
+    // Cameras came or went: the library reports it on its own.
+    void changeDrivers(const QMap<int, QString>& now)
+    {
+        drivers = now;
+        notifyDriversChanged();
     }
 
 private:

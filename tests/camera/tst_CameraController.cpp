@@ -20,6 +20,7 @@ using DriverMap = QMap<int, QString>;
 namespace {
 
 const QString NoDevice = QStringLiteral("Não foi possível detectar o dispositivo da webcam.");
+const QString NoFrame = QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado.");
 
 // Logs each change of a button's enabled state, so the order of the changes is checked
 // together with the capture calls.
@@ -57,8 +58,8 @@ private slots:
     void listsDriversUpToTheFirstGap();
     void previewCreatesChildWindowOnSelectedDriver_data();
     void previewCreatesChildWindowOnSelectedDriver();
-    void failedPreviewDestroysWindowSilently_data();
-    void failedPreviewDestroysWindowSilently();
+    void failedPreviewDestroysWindowAndSaysWhy_data();
+    void failedPreviewDestroysWindowAndSaysWhy();
     void buttonStates_data();
     void buttonStates();
     void stopDisconnectsThenDestroys();
@@ -66,8 +67,10 @@ private slots:
     void sourceWhilePreviewingStopsFirst();
     void previewAfterSourceTearsHiddenWindowDown();
     void sourceWithoutDriverReportsEachTime();
+    void sourceFollowsTheChosenCamera();
+    void cameraListFollowsPlugAndUnplug();
     void grabCopiesStopsAndShowsClipboardPicture();
-    void grabWithEmptyClipboardStillSetsButtons();
+    void grabWithEmptyClipboardTakesNothingAndSaysSo();
 
 private:
     void startUp(QMap<int, QString> drivers);
@@ -251,28 +254,44 @@ void TestCameraController::previewCreatesChildWindowOnSelectedDriver()
     QVERIFY(!ImagXpress1->isVisible());
 }
 
-void TestCameraController::failedPreviewDestroysWindowSilently_data()
+void TestCameraController::failedPreviewDestroysWindowAndSaysWhy_data()
 {
     QTest::addColumn<DriverMap>("drivers");
     QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("busy");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
 
-    QTest::newRow("busy driver") << DriverMap{{0, "Camera 0"}} << 0 << true << "0";
-    QTest::newRow("no entry selected") << DriverMap{{0, "Camera 0"}} << -1 << false << "-1";
-    QTest::newRow("no driver at all") << DriverMap{} << -1 << false << "-1";
+    using Kind = qc::CaptureError::Kind;
+    const DriverMap one{{0, "Camera 0"}};
+    const QString why = QStringLiteral("\n\nMotivo informado pelo driver: ");
+    QTest::newRow("busy") << one << 0 << int(Kind::Busy)
+                          << "/dev/video0: open: Device or resource busy"
+                          << "0"
+                          << "Não foi possível abrir a câmera: ela está sendo usada por outro "
+                             "programa." +
+                                 why + "/dev/video0: open: Device or resource busy";
+    QTest::newRow("no entry selected")
+        << one << -1 << 0 << ""
+        << "-1"
+        << "Não foi possível abrir a câmera: nenhuma câmera foi escolhida em Dispositivos.";
 }
 
-void TestCameraController::failedPreviewDestroysWindowSilently()
+void TestCameraController::failedPreviewDestroysWindowAndSaysWhy()
 {
     QFETCH(DriverMap, drivers);
     QFETCH(int, row);
-    QFETCH(bool, busy);
+    QFETCH(int, kind);
+    QFETCH(QString, reason);
     QFETCH(QString, name);
+    QFETCH(QString, text);
     startUp(drivers);
     lstDevices->setCurrentRow(row);
-    if (busy)
+    if (row >= 0) {
         m_library->failingDrivers.insert(row);
+        m_library->errors.insert(row, {qc::CaptureError::Kind(kind), reason});
+    }
     cmdSave->setEnabled(true); // shows that the failure disables it
     m_log.clear();
 
@@ -285,8 +304,8 @@ void TestCameraController::failedPreviewDestroysWindowSilently()
                  QStringLiteral("send 100 DRIVER_CONNECT %1 0").arg(row),
                  "destroy 100",
                  "disable cmdSave",
+                 "box \"" + text + "\" title=\"QuveloCap\" icon=2",
              }));
-    QVERIFY(m_desktop->boxes.isEmpty());
     QVERIFY(cmdStart->isEnabled());
     QVERIFY(!cmdStop->isEnabled());
     QVERIFY(!cmdSave->isEnabled());
@@ -368,7 +387,7 @@ void TestCameraController::stopDisconnectsThenDestroys()
 void TestCameraController::sourceTwiceCreatesHiddenWindowOnce()
 {
     startUp({{0, "Camera 0"}, {1, "Camera 1"}});
-    lstDevices->setCurrentRow(1); // the dialog still belongs to driver 0
+    lstDevices->setCurrentRow(1); // the dialog belongs to the chosen camera
 
     click(Command2);
     click(Command2);
@@ -377,7 +396,7 @@ void TestCameraController::sourceTwiceCreatesHiddenWindowOnce()
                             "create \"WebcamCapture\" style=00000000 0,0 640x480 "
                             "parent=frmImageCapture id=0",
                             "processEvents",
-                            "send 100 DRIVER_CONNECT 0 0",
+                            "send 100 DRIVER_CONNECT 1 0",
                             "processEvents",
                             "send 100 DLG_VIDEOSOURCE 0 0",
                             "send 100 DLG_VIDEOSOURCE 0 0",
@@ -410,7 +429,7 @@ void TestCameraController::sourceWhilePreviewingStopsFirst()
                         }));
     // The preview is not restarted and the hidden window stays connected.
     QVERIFY(!m_camera->PreviewAtivo);
-    QCOMPARE(m_library->connectedDriver.value(101, -1), 0);
+    QCOMPARE(m_library->connections.value(101, -1), 0);
 }
 
 void TestCameraController::previewAfterSourceTearsHiddenWindowDown()
@@ -436,7 +455,7 @@ void TestCameraController::previewAfterSourceTearsHiddenWindowDown()
                             "disable cmdStart",
                         }));
     QVERIFY(!m_camera->WebcamConectada);
-    QCOMPARE(m_library->connectedDriver.keys(), QList<qc::CaptureWindowHandle>{101});
+    QCOMPARE(m_library->connections.keys(), QList<qc::CaptureWindowHandle>{101});
 }
 
 void TestCameraController::sourceWithoutDriverReportsEachTime()
@@ -445,7 +464,7 @@ void TestCameraController::sourceWithoutDriverReportsEachTime()
     const QStringList once{
         "create \"WebcamCapture\" style=00000000 0,0 640x480 parent=frmImageCapture id=0",
         "processEvents",
-        "send %1 DRIVER_CONNECT 0 0",
+        "send %1 DRIVER_CONNECT -1 0",
         "box \"" + NoDevice + "\" title=\"Brantemor\" icon=0",
         "processEvents",
         "send %1 DRIVER_DISCONNECT 0 0",
@@ -465,6 +484,63 @@ void TestCameraController::sourceWithoutDriverReportsEachTime()
     QCOMPARE(m_desktop->boxes.size(), 2);
     QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::None);
     QVERIFY(m_library->liveWindows.isEmpty());
+}
+
+void TestCameraController::sourceFollowsTheChosenCamera()
+{
+    startUp({{0, "Camera 0"}, {1, "Camera 1"}});
+    click(Command2);
+    lstDevices->setCurrentRow(1);
+    m_log.clear();
+
+    click(Command2);
+
+    QCOMPARE(takeLog(), (QStringList{
+                            "processEvents",
+                            "send 100 DRIVER_DISCONNECT 0 0",
+                            "destroy 100",
+                            "create \"WebcamCapture\" style=00000000 0,0 640x480 "
+                            "parent=frmImageCapture id=0",
+                            "processEvents",
+                            "send 101 DRIVER_CONNECT 1 0",
+                            "processEvents",
+                            "send 101 DLG_VIDEOSOURCE 0 0",
+                        }));
+    QCOMPARE(m_library->connections.value(101, -1), 1);
+}
+
+void TestCameraController::cameraListFollowsPlugAndUnplug()
+{
+    auto entries = [this] {
+        QStringList listed;
+        for (int i = 0; i < lstDevices->count(); ++i)
+            listed << lstDevices->item(i)->text();
+        return listed;
+    };
+    startUp({{0, "Camera A"}, {1, "Camera B"}});
+    lstDevices->setCurrentRow(1);
+    click(cmdStart);
+    m_log.clear();
+
+    // Camera A goes: B, still previewing, moves to index 0 and stays chosen.
+    m_library->connections[100] = 0;
+    m_library->changeDrivers({{0, "Camera B"}});
+    QCOMPARE(entries(), QStringList{"Camera B"});
+    QCOMPARE(lstDevices->currentRow(), 0);
+    QCOMPARE(m_camera->DispositivoAtual, 0);
+    QVERIFY(m_camera->PreviewAtivo);
+    QVERIFY(!cmdStart->isEnabled());
+    // Only the list was read again: no capture window was touched.
+    QCOMPARE(takeLog(), (QStringList{"describe 0", "describe 1"}));
+
+    // Idle, every camera gone, then one plugged in: as at start-up without one, and with.
+    click(cmdStop);
+    m_library->changeDrivers({});
+    QCOMPARE(entries(), QStringList{"No Device Available"});
+    QVERIFY(!cmdStart->isEnabled());
+    m_library->changeDrivers({{0, "Camera C"}});
+    QCOMPARE(lstDevices->currentRow(), 0);
+    QVERIFY(cmdStart->isEnabled());
 }
 
 void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
@@ -496,7 +572,7 @@ void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
     QVERIFY(!m_camera->PreviewAtivo);
 }
 
-void TestCameraController::grabWithEmptyClipboardStillSetsButtons()
+void TestCameraController::grabWithEmptyClipboardTakesNothingAndSaysSo()
 {
     startUp({{0, "Camera 0"}});
     click(cmdStart);
@@ -511,6 +587,7 @@ void TestCameraController::grabWithEmptyClipboardStillSetsButtons()
     QVERIFY(!cmdSave->isEnabled());
     QVERIFY(ImagXpress1->isVisible());
     QCOMPARE(m_dragClears, 1);
+    QCOMPARE(m_log.last(), "box \"" + NoFrame + "\" title=\"QuveloCap\" icon=2");
 }
 
 QTEST_MAIN(TestCameraController)

@@ -1,5 +1,6 @@
 // The camera handlers wired into the capture window: start-up with and without
-// drivers, the close sequence, and a grab through the real window on the test pattern.
+// drivers, the close sequence, a grab through the real window on the test pattern, and
+// one on a camera that never delivers a frame.
 
 #include "RecordingCaptureLibrary.h"
 
@@ -16,8 +17,31 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 using DriverMap = QMap<int, QString>;
+
+namespace {
+
+// A camera that opens and streams but has not delivered a frame (yet).
+class SilentDriver : public qc::CaptureDriver
+{
+public:
+    QString name() const override { return QStringLiteral("Silent"); }
+    bool open() override { return !std::exchange(m_open, true); }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    QImage currentFrame() const override { return QImage(); }
+    quint64 frameCount() const override { return 0; }
+    QList<qc::CaptureControl> controls() const override { return {}; }
+    bool setControl(quint32, int) override { return false; }
+    int controlValue(quint32) const override { return 0; }
+
+private:
+    bool m_open = false;
+};
+
+} // namespace
 
 class TestCameraInWindow : public QObject
 {
@@ -31,6 +55,7 @@ private slots:
     void closeWhilePreviewingDisconnectsAndDestroys();
     void closeWhileIdleMakesNoCaptureCall();
     void grabOnTestPatternShowsFullFrameAndClearsDrag();
+    void grabFromCameraWithoutFrameTakesNothing();
 
 private:
     std::unique_ptr<qc::FrmImageCapture> makeWindow(qc::CaptureLibrary& library);
@@ -145,6 +170,36 @@ void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
     QVERIFY(!window->ui->picCapture->isVisible());
     QVERIFY(window->ui->picCapture->findChildren<QWidget*>().isEmpty());
     window.reset(); // before the library whose windows it may hold
+}
+
+void TestCameraInWindow::grabFromCameraWithoutFrameTakesNothing()
+{
+    qc::QtCaptureLibrary library(*m_desktop);
+    library.addDriver(std::make_unique<SilentDriver>());
+    auto window = makeWindow(library);
+    // The last student's frame is still on the clipboard and in the image control.
+    QImage earlier(640, 480, QImage::Format_RGB32);
+    earlier.fill(qRgb(200, 10, 10));
+    m_desktop->setClipboardImage(earlier);
+    window->ui->ImagXpress1->setPicture(earlier);
+    m_desktop->boxes.clear();
+
+    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
+    QVERIFY(window->ui->cmdSave->isEnabled());
+    QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
+
+    QVERIFY(!window->ui->ImagXpress1->hasImage());
+    QVERIFY(window->ui->picCapture->picture().isNull());
+    QVERIFY(window->ui->ImagXpress1->isVisible());
+    QVERIFY(!window->ui->picCapture->isVisible());
+    QVERIFY(window->ui->cmdStart->isEnabled());
+    QVERIFY(!window->ui->cmdStop->isEnabled());
+    QVERIFY(!window->ui->cmdSave->isEnabled());
+    QCOMPARE(m_desktop->boxes.size(), 1);
+    QCOMPARE(m_desktop->boxes.first().text,
+             QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado."));
+    QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
+    window.reset();
 }
 
 QTEST_MAIN(TestCameraInWindow)

@@ -128,6 +128,7 @@ private slots:
     void driverWithoutControlsShowsNoDialog();
     void streamThatDiesEndsPreviewAndCopiesNothing();
     void messagesToUnknownWindowsDoNothing();
+    void previewWhoseStreamDiesEndsAsStopAndCanRestart();
 
 private:
     QPushButton* button(const char* name);
@@ -189,6 +190,7 @@ void TestCaptureWindow::init()
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     QApplication::clipboard()->clear();
+    m_desktop.boxes.clear();
 }
 
 void TestCaptureWindow::cleanup()
@@ -443,6 +445,33 @@ void TestCaptureWindow::messagesToUnknownWindowsDoNothing()
     QCOMPARE(m_library->createCaptureWindow("x", qc::CaptureStyleChild, 0, 0, 1, 1, nullptr, 0),
              qc::CaptureWindowHandle(0));
     QVERIFY(!m_pattern->isOpen());
+}
+
+void TestCaptureWindow::previewWhoseStreamDiesEndsAsStopAndCanRestart()
+{
+    m_scripted->frame = QImage(320, 240, QImage::Format_RGB888);
+    m_scripted->frame.fill(Qt::red);
+    m_list->setCurrentRow(1);
+    QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+    QVERIFY(m_camera->PreviewAtivo);
+
+    m_scripted->die();
+    // Told from the event loop, not from inside the driver's own call.
+    QVERIFY(m_camera->PreviewAtivo);
+    QTRY_VERIFY(!m_camera->PreviewAtivo);
+
+    QVERIFY(button("cmdStart")->isEnabled());
+    QVERIFY(!button("cmdStop")->isEnabled());
+    QVERIFY(!button("cmdSave")->isEnabled());
+    QVERIFY(m_picCapture->findChildren<qc::CaptureWindow*>().isEmpty());
+    QCOMPARE(m_desktop.boxes.size(), 1);
+    QCOMPARE(m_desktop.boxes.first().text,
+             QStringLiteral("A câmera parou de enviar imagens e a visualização foi encerrada.\n\n"
+                            "Motivo informado pelo driver: gone"));
+
+    QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+    QVERIFY(m_camera->PreviewAtivo);
+    QCOMPARE(m_library->connectedDriver(m_camera->JanelaPreview), 1);
 }
 
 QTEST_MAIN(TestCaptureWindow)

@@ -61,6 +61,8 @@ private slots:
     void listsControlsAndAppliesBrightness();
     void secondOpenOfBusyDeviceFailsCleanly();
     void disconnectMidStreamEndsTheStream();
+    void formatsItCannotReadAreUnsupported_data();
+    void formatsItCannotReadAreUnsupported();
 
 private:
     V4l2Driver::Device m_device;
@@ -188,6 +190,7 @@ void TestV4l2Vivid::secondOpenOfBusyDeviceFailsCleanly()
     QVERIFY(!second.open());
     QVERIFY(!second.isOpen());
     QVERIFY2(second.lastError().contains(QStringLiteral("busy")), qPrintable(second.lastError()));
+    QCOMPARE(second.lastErrorKind(), qc::CaptureError::Kind::Busy);
 
     // The stream that owns the device goes on undisturbed.
     QVERIFY(waitFrames(first, 2));
@@ -210,11 +213,34 @@ void TestV4l2Vivid::disconnectMidStreamEndsTheStream()
     QVERIFY(!driver.isOpen());
     QVERIFY(driver.currentFrame().isNull());
     QVERIFY(!driver.lastError().isEmpty());
+    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Gone);
 
     // vivid plugs the device back in once its last user lets go: a driver that kept
     // the file open would never see it again.
     QVERIFY2(driver.open(), qPrintable(driver.lastError()));
     QVERIFY(waitFrames(driver, 2));
+}
+
+void TestV4l2Vivid::formatsItCannotReadAreUnsupported_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not offered") << quint32(V4L2_PIX_FMT_MJPEG) << "pixel format not offered";
+    QTest::newRow("offered, not readable")
+        << quint32(V4L2_PIX_FMT_HSV24) << "pixel format HSV3 cannot be read";
+}
+
+void TestV4l2Vivid::formatsItCannotReadAreUnsupported()
+{
+    QFETCH(quint32, format);
+    QFETCH(QString, reason);
+    V4l2Driver driver(m_device);
+    driver.setRequestedFormat(format, QSize(640, 480));
+    QVERIFY(!driver.open());
+    QVERIFY(!driver.isOpen());
+    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Unsupported);
+    QVERIFY2(driver.lastError().startsWith("/dev/video0: " + reason),
+             qPrintable(driver.lastError()));
 }
 
 QTEST_GUILESS_MAIN(TestV4l2Vivid)

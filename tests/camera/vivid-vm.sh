@@ -62,6 +62,8 @@ cp /bin/busybox "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
 i=0
 load=""
+vivid_options="n_devs=1 node_types=0x1 num_inputs=1 input_types=0x0"
+vivid_module=""
 for f in "${order[@]}"; do
     base=$(printf '%02d-%s' $i "$(basename "$f")")
     case $f in
@@ -69,15 +71,30 @@ for f in "${order[@]}"; do
     *) cp "$f" "$root/modules/$base" ;;
     esac
     opts=""
-    [[ $base == *-vivid.ko ]] && opts="n_devs=1 node_types=0x1 num_inputs=1 input_types=0x0"
+    if [[ $base == *-vivid.ko ]]; then
+        opts=$vivid_options
+        vivid_module=/modules/$base
+    fi
     load+="insmod /modules/$base $opts || echo 'insmod $base failed'"$'\n'
     i=$((i + 1))
 done
 cp "$test_program" "$root/test/program"
-for lib in $(ldd "$test_program" | awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\/.*ld-linux/ {print $1}'); do
-    mkdir -p "$root$(dirname "$lib")"
-    cp -L "$lib" "$root$lib"
-done
+copy_libraries() {
+    local lib
+    for lib in $(ldd "$1" | awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\/.*ld-linux/ {print $1}'); do
+        [[ -e $root$lib ]] && continue
+        mkdir -p "$root$(dirname "$lib")"
+        cp -L "$lib" "$root$lib"
+    done
+}
+copy_libraries "$test_program"
+# A test with windows draws them on Qt's offscreen platform, a plugin Qt loads by path.
+if ldd "$test_program" | grep libQt6Widgets >/dev/null; then
+    plugin=$(find /usr/lib -path '*qt6/plugins/platforms/libqoffscreen.so' | head -1)
+    mkdir -p "$root$(dirname "$plugin")"
+    cp -L "$plugin" "$root$plugin"
+    copy_libraries "$plugin"
+fi
 args=""
 for a in "$@"; do args+=" '$a'"; done
 cat >"$root/init" <<INIT
@@ -92,15 +109,18 @@ $load
 n=0
 while [ ! -e /dev/video0 ] && [ \$n -lt 100 ]; do sleep 0.1; n=\$((n + 1)); done
 cd /test
-HOME=/tmp ./program $args
+export VIVID_MODULE=$vivid_module VIVID_OPTIONS='$vivid_options' QT_QPA_PLATFORM=offscreen
+mkdir -m 700 /tmp/run
+HOME=/tmp XDG_RUNTIME_DIR=/tmp/run ./program $args
 echo "VIVID-TEST-EXIT=\$?"
 poweroff -f
 INIT
 chmod +x "$root/init"
-initrd=$cache/initrd.cpio
+name=$(basename "$test_program")
+initrd=$cache/$name.cpio
 (cd "$root" && find . | cpio -o -H newc --quiet >"$initrd")
 
-log=$cache/vm.log
+log=$cache/$name.log
 say "booting (software emulation)"
 start=$(date +%s%N)
 timeout 600 qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -nodefaults -display none \

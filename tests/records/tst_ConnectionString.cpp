@@ -1,6 +1,7 @@
 // The classic connection string and what each engine is handed instead.
 
 #include "MemorySettings.h"
+#include "TdsLoginListener.h"
 #include "common/RecordingDesktop.h"
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
@@ -76,7 +77,7 @@ private slots:
         QTest::newRow("freetds, host and port")
             << QStringLiteral("10.0.0.5,14330") << QStringLiteral("FreeTDS") << odd
             << QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={14330};DATABASE={escola};"
-                              "UID={op};PWD={p;w{x}}=;Data Source=evil};TDS_Version={7.4};"
+                              "UID={op};PWD={p;w{x}=;Data Source=evil};TDS_Version={7.4};"
                               "ClientCharset={UTF-8};")
             << QStringLiteral("DRIVER={FreeTDS};SERVER={10.0.0.5};PORT={14330};DATABASE={escola};"
                               "UID={op};PWD=***;TDS_Version={7.4};ClientCharset={UTF-8};");
@@ -220,6 +221,88 @@ private slots:
     {
         // Debian ships FreeTDS only; Microsoft's driver would be preferred when present.
         QCOMPARE(qc::OdbcConnection::sqlServerDriver(), QStringLiteral("FreeTDS"));
+    }
+
+    // What FreeTDS puts on the wire for settings that hold the connection string's own
+    // characters: each value arrives exactly as typed, or the open is refused before
+    // anything is sent, with a reason that names the setting.
+    void freeTdsSendsEveryValueLiterally_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("refusal"); // empty: the login must arrive
+        QTest::newRow("plain") << "sa"
+                               << "s3nha"
+                               << "escola"
+                               << "";
+        QTest::newRow("separators") << "sa"
+                                    << "a;b=c{d"
+                                    << "escola;x=1"
+                                    << "";
+        QTest::newRow("closing brace") << "sa"
+                                       << "p}w"
+                                       << "escola"
+                                       << "";
+        QTest::newRow("brace, then another user") << "sa"
+                                                  << "x};UID={evil"
+                                                  << "escola"
+                                                  << "Senha";
+        QTest::newRow("brace in the user") << "s}a"
+                                           << "pw"
+                                           << "escola"
+                                           << "";
+        QTest::newRow("brace and separator apart in the database") << "sa"
+                                                                   << "pw"
+                                                                   << "es}cola;UID=evil"
+                                                                   << "";
+        QTest::newRow("brace then separator in the database") << "sa"
+                                                              << "pw"
+                                                              << "escola};UID=evil"
+                                                              << "Banco";
+        QTest::newRow("brace then separator in the user") << "sa};PWD=x"
+                                                          << "pw"
+                                                          << "escola"
+                                                          << "Usuario";
+        QTest::newRow("leading brace") << "sa"
+                                       << "{pw}"
+                                       << "escola"
+                                       << "";
+        QTest::newRow("blanks around") << " sa "
+                                       << " pw "
+                                       << "escola"
+                                       << "";
+    }
+
+    void freeTdsSendsEveryValueLiterally()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, database);
+        QFETCH(QString, refusal);
+        TdsLoginListener listener;
+        QVERIFY(listener.port() != 0);
+        const QString server = QStringLiteral("127.0.0.1,%1").arg(listener.port());
+        qc::Connection cn;
+        QString failure;
+        try {
+            cn.open(ConnectionString::build(user, password, database, server), user, password);
+        } catch (const qc::DatabaseError& error) {
+            failure = error.description();
+        }
+        QVERIFY(!cn.isOpen());
+        const TdsLoginListener::Login& login = listener.finish();
+        if (!refusal.isEmpty()) {
+            QVERIFY2(failure.startsWith(refusal) && failure.contains(QLatin1String("FreeTDS")),
+                     qPrintable(failure));
+            QVERIFY(!login.received);
+            return;
+        }
+        QVERIFY2(login.received, qPrintable(failure));
+        QCOMPARE(login.user, user);
+        QCOMPARE(login.password, password);
+        QCOMPARE(login.database, database);
+        QCOMPARE(login.server, QStringLiteral("127.0.0.1"));
     }
 
     void closedSqlServerPortIsReportedToTheOperator()

@@ -428,9 +428,12 @@ private slots:
         storeWorkingSettings();
         start();
         const std::shared_ptr<qc::Connection> working = m_window->module1().cnBanco();
+        // Another database that opens: the one the operator is only trying out.
+        const QString other = m_database + QStringLiteral(".b");
+        qc::Connection().openSqlite(other, true);
         qc::FrmConfig* d = openDialog();
         m_desktop->clear();
-        d->ui->txtsrv->setText(works ? QStringLiteral("sqlite:") + m_database : missingServer());
+        d->ui->txtsrv->setText(works ? QStringLiteral("sqlite:") + other : missingServer());
         QTest::mouseClick(d->ui->Command2, Qt::LeftButton);
 
         QVERIFY(!m_desktop->waitCursor());
@@ -440,7 +443,8 @@ private slots:
         if (works) {
             QVERIFY(m_desktop->boxes.isEmpty());
             QCOMPARE(d->ui->Label5->text(), QStringLiteral("Conexão efetuada com sucesso!"));
-            QVERIFY(now != working); // the tested connection is now the shared one
+            QCOMPARE(now, working); // photos go where the stored settings send them
+            QCOMPARE(now->maskedTarget(), QStringLiteral("sqlite:") + m_database);
             QVERIFY(now->isOpen());
         } else {
             QCOMPARE(m_desktop->boxes.size(), 1);
@@ -453,7 +457,10 @@ private slots:
             QVERIFY(now->isOpen());
         }
         QVERIFY(d->isVisible());
-        // Nothing was stored by the test.
+        // Nothing was stored by the test, and cancelling keeps the station as it was.
+        QTest::mouseClick(d->ui->Command3, Qt::LeftButton);
+        QCOMPARE(m_window->module1().cnBanco(), working);
+        QVERIFY(working->isOpen());
         QCOMPARE(m_settings->values.value(QStringLiteral("srv")),
                  QStringLiteral("sqlite:") + m_database);
     }

@@ -9,6 +9,7 @@
 #include "records/Module1.h"
 #include "records/PhotoRecords.h"
 #include "records/PhotoTestKit.h"
+#include "records/Recordset.h"
 #include "shell/FrmImageCapture.h"
 #include "ui_frmImageCapture.h"
 
@@ -16,9 +17,14 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace phototest;
 using qc::FrmImageCapture;
@@ -47,7 +53,13 @@ private:
     std::unique_ptr<MemorySettings> m_settings;
     std::unique_ptr<FrmImageCapture> m_window;
 
-    QString workFile() const { return m_appDir->filePath(qc::PhotoRecords::WorkFileName); }
+    std::unique_ptr<QTemporaryDir> m_runDir; // the user's runtime folder
+
+    QStringList workFiles() const
+    {
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 
     // The station started on the test database, with its unit list loaded.
     FrmImageCapture& startStation()
@@ -120,6 +132,8 @@ private slots:
                           {QString::fromUtf8(code), QString::fromUtf8(name)});
         m_appDir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_appDir->isValid());
+        m_runDir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runDir->path()));
     }
 
     void cleanup()
@@ -145,7 +159,7 @@ private slots:
         // Byte for byte the JPEG the photo control writes, which stays as the work file.
         const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
         QVERIFY(stored.startsWith("\xFF\xD8"));
-        QCOMPARE(stored, fileBytes(workFile()));
+        QVERIFY(workFiles().isEmpty());
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
         window.ui->ImagXpress2->setSaveName(again);
         window.ui->ImagXpress2->saveImage();
@@ -159,7 +173,7 @@ private slots:
         click(window.ui->cmdVerFoto);
         QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
-        QVERIFY(!QFile::exists(workFile()));
+        QVERIFY(workFiles().isEmpty());
         const QImage read = window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(read, decoded(stored));
         QCOMPARE(read.size(), shown.size());
@@ -197,7 +211,7 @@ private slots:
         QCOMPARE(m_desktop->calls.size(), 1); // no wait pointer either
         QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
         QCOMPARE(window.ui->ImagXpress2->picture(), before);
-        QVERIFY(!QFile::exists(workFile()));
+        QVERIFY(workFiles().isEmpty());
     }
 
     // The entry shows the code as composed, but the whole code picks the student.
@@ -213,8 +227,10 @@ private slots:
         typeEnrolment(kEnrolment);
         click(window.ui->Command1);
         QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
-        QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(),
-                 fileBytes(workFile()));
+        const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
+        window.ui->ImagXpress2->setSaveName(again);
+        window.ui->ImagXpress2->saveImage();
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(), fileBytes(again));
         QCOMPARE(photoOf(m_cn, QStringLiteral("123"), kEnrolment).toByteArray(), neighbour);
     }
 
@@ -228,7 +244,9 @@ private slots:
         QTest::newRow("null photo") << QVariant() << QStringLiteral("Sem foto cadastrada")
                                     << QStringList{"wait:on", "wait:off"};
         QTest::newRow("not a picture")
-            << QVariant(randomBytes(5000, 43)) << QStringLiteral("anterior")
+            << QVariant(randomBytes(5000, 43))
+            << QStringLiteral("Erro: O conteúdo do campo \"foto\" não é uma imagem que se possa "
+                              "mostrar.")
             << QStringList{"wait:on", "wait:off"};
     }
 
@@ -248,7 +266,7 @@ private slots:
         QVERIFY(!window.ui->ImagXpress2->hasImage());
         QCOMPARE(window.ui->lblMensagem->text(), mensagem);
         QCOMPARE(m_desktop->calls, calls);
-        QVERIFY(!QFile::exists(workFile()));
+        QVERIFY(workFiles().isEmpty());
     }
 
     // A photo control without a photo writes no work file: that is said, and the file an
@@ -258,10 +276,6 @@ private slots:
         const QByteArray previous = jpeg(pattern(30, 30, 44));
         insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
         FrmImageCapture& window = startStation();
-        QFile stale(workFile());
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write(jpeg(pattern(50, 50, 45)));
-        stale.close();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
         click(window.ui->Command1);
@@ -269,8 +283,11 @@ private slots:
                  QStringLiteral("Erro: Não há imagem para gravar."));
         QVERIFY(m_desktop->calls.isEmpty());
         QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        QVERIFY(workFiles().isEmpty());
     }
 
+    // The station's connection goes away (its server process ended, or closed): the next
+    // store and the next read open it again from the stored settings and do their work.
     void lostConnection()
     {
         const QByteArray previous = jpeg(pattern(30, 30, 46));
@@ -279,20 +296,148 @@ private slots:
         cropFrame();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        window.module1().cnBanco()->close();
+        auto loseConnection = [&] {
+            const std::shared_ptr<qc::Connection> station = window.module1().cnBanco();
+            if (m_db->engine() == QLatin1String("sqlite")) {
+                station->close();
+                return;
+            }
+            const QVariant pid = [&] {
+                qc::Recordset rs;
+                rs.open(QStringLiteral("SELECT pg_backend_pid() AS pid"), station);
+                return rs.fields(QStringLiteral("pid")).value();
+            }();
+            m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(?)"), {pid});
+        };
+        loseConnection();
         click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(),
-                 QStringLiteral("Erro: A conexão com o banco de dados não está aberta."));
-        QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
-        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
+        QVERIFY(stored.startsWith("\xFF\xD8") && stored != previous);
 
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
-        m_desktop->clear();
+        loseConnection();
+        window.ui->ImagXpress2->setPicture(QImage());
         click(window.ui->cmdVerFoto);
-        QVERIFY(!window.ui->ImagXpress2->hasImage());
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
-        QCOMPARE(m_desktop->calls, QStringList{"wait:off"});
-        QVERIFY(!QFile::exists(workFile()));
+        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
+                 decoded(stored));
+        QVERIFY(workFiles().isEmpty());
+    }
+
+    // Another station holds the student's row in an open transaction: the store waits a
+    // bounded time, then says why, and the row keeps its photo.
+    void rowHeldElsewhere()
+    {
+        if (m_db->engine() != QLatin1String("postgresql"))
+            QSKIP("a held row is a server's matter; SQLite's lock wait has its own bound");
+        const QByteArray previous = jpeg(pattern(30, 30, 49));
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        m_cn->beginTransaction();
+        m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET matricula = matricula "
+                                     "WHERE matricula = ?"),
+                      {kEnrolment});
+        click(window.ui->Command1);
+        const QString said = window.ui->lblMensagem->text();
+        m_cn->rollbackTransaction();
+        QVERIFY2(said.startsWith(QLatin1String("Erro: ")) && said.contains(QLatin1String("lock")),
+                 qPrintable(said));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        QVERIFY(!m_desktop->waitCursor());
+    }
+
+    // A database's answer of several lines: the status line shows the first, where the
+    // reason is, and its tooltip the whole text.
+    void severalLinesOfReason()
+    {
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, QVariant());
+        if (m_db->engine() == QLatin1String("sqlite")) {
+            m_cn->execute(QStringLiteral(
+                "CREATE TRIGGER qc_refuse BEFORE UPDATE ON Aca_FichaCadastralAluno BEGIN SELECT "
+                "RAISE(ABORT, 'foto bloqueada pela secretaria\nprocure a coordenação'); END"));
+        } else {
+            m_cn->execute(QStringLiteral(
+                "CREATE OR REPLACE FUNCTION qc_refuse_photo() RETURNS trigger AS $$ BEGIN RAISE "
+                "EXCEPTION 'foto bloqueada pela secretaria' USING DETAIL = 'procure a "
+                "coordenação'; END $$ LANGUAGE plpgsql"));
+            m_cn->execute(QStringLiteral(
+                "CREATE TRIGGER qc_refuse BEFORE UPDATE ON Aca_FichaCadastralAluno FOR EACH ROW "
+                "EXECUTE FUNCTION qc_refuse_photo()"));
+        }
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        click(window.ui->Command1);
+        const QString line = window.ui->lblMensagem->text();
+        const QString whole = window.ui->lblMensagem->toolTip();
+        QVERIFY2(line.startsWith(QLatin1String("Erro: ")) && !line.contains(QLatin1Char('\n')),
+                 qPrintable(line));
+        QVERIFY2(line.contains(QLatin1String("foto bloqueada pela secretaria")), qPrintable(line));
+        QVERIFY2(whole.startsWith(line) && whole.contains(QStringLiteral("procure a coordenação")),
+                 qPrintable(whole));
+        QVERIFY(photoOf(m_cn, QStringLiteral("12"), kEnrolment).isNull());
+    }
+
+    // A work folder and an export folder on a disk that fills up during the write: the
+    // operator is told, the student keeps the photo and the exported file its bytes.
+    void fullDisk()
+    {
+        QTemporaryDir mountPoint;
+        QProcess mount;
+        mount.setProcessChannelMode(QProcess::MergedChannels);
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=16k,mode=0700"), QStringLiteral("tmpfs"),
+                     mountPoint.path()});
+        if (!mount.waitForFinished() || mount.exitStatus() != QProcess::NormalExit ||
+            mount.exitCode() != 0)
+            QSKIP(qPrintable(QStringLiteral("this machine refuses a small tmpfs mount: ") +
+                             QString::fromLocal8Bit(mount.readAll()).trimmed()));
+        auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        const QString disk = mountPoint.path();
+        // A file already exported there, and filler that leaves 4 KiB free.
+        const QString exported = disk + QStringLiteral("/aluno.jpeg");
+        const QByteArray earlier = jpeg(pattern(20, 20, 47)).leftJustified(4096, '\0', true);
+        for (const auto& [name, bytes] :
+             {std::pair{exported, earlier},
+              std::pair{disk + QStringLiteral("/filler"), QByteArray(8192, 'x')}}) {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(bytes), bytes.size());
+        }
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(disk));
+
+        const QByteArray previous = jpeg(pattern(30, 30, 48));
+        insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        QVERIFY(window.ui->ImagXpress2->picture().size() == QSize(160, 200));
+        chooseUnit(QStringLiteral("12"));
+        typeEnrolment(kEnrolment);
+        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.ui->Command1);
+        const QString said = window.ui->lblMensagem->toolTip();
+        QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo")) &&
+                     said.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                 qPrintable(said));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{QStringLiteral("aluno.jpeg"), QStringLiteral("filler")}));
+
+        m_desktop->clear();
+        m_desktop->nextSaveName = exported;
+        click(window.ui->cmdSalvar);
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        QVERIFY2(m_desktop->boxes.first().text.startsWith(
+                     QStringLiteral("Erro: Não foi possível gravar o arquivo")),
+                 qPrintable(m_desktop->boxes.first().text));
+        QCOMPARE(fileBytes(exported), earlier);
+        QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
     }
 };
 

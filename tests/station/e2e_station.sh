@@ -194,15 +194,12 @@ others=$(sqlite3 "$database" "SELECT count(*) FROM Aca_FichaCadastralAluno WHERE
 [[ $others == 1 ]] || fail "$others students have a photo after one store"
 step "stored: $size, $(stat -c %s "$stored") bytes"
 
-# The work file goes next to the program when that folder is writable, else to the
-# user's cache folder; it stays after a store and holds what was stored.
-if [[ -w $(dirname "$(readlink -f "$binary")") ]]; then
-    workfile=$(dirname "$(readlink -f "$binary")")/pictemp.jpg
-else
-    workfile=$XDG_CACHE_HOME/QuveloCap/QuveloCap/pictemp.jpg
-fi
-cmp -s "$workfile" "$stored" || fail "the work file $workfile does not hold the stored photo"
-step "work file: $workfile"
+# The work file is the station's own, in the user's runtime folder, and gone after the
+# store: nothing is left there, nor next to the program.
+program_dir=$(dirname "$(readlink -f "$binary")")
+left=$(find "$XDG_RUNTIME_DIR" "$XDG_CACHE_HOME" "$program_dir" -maxdepth 3 -name '*pictemp*' 2>/dev/null)
+[[ -z $left ]] || fail "work files left after the store: $left"
+step "no work file left"
 
 # --- read back another student, who has no photo ------------------------------------------
 step "&Ver Foto for $other_student"
