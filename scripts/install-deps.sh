@@ -8,7 +8,9 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config ccache clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libsqlite3-dev unixodbc-dev libv4l-dev libjpeg62-turbo-dev libturbojpeg0-dev libudev-dev
-    libbenchmark-dev
+    libbenchmark-dev libpq-dev
+    # face framing: dlib's face detector (libdlib19.1 brings the landmark model, libdlib-data)
+    libdlib-dev
     # runtime: databases and their ODBC drivers, camera
     libsqlite3-0 unixodbc odbc-postgresql tdsodbc libv4l-0 libturbojpeg0 libudev1 sqlite3
     fonts-liberation2

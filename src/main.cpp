@@ -1,6 +1,9 @@
 // QuveloCap: the student identification photo station.
 
+#include "camera/PictureFileDriver.h"
 #include "camera/QtCaptureLibrary.h"
+#include "cli/Cli.h"
+#include "cli/Console.h"
 #include "core/AppInfo.h"
 #include "core/Error.h"
 #include "core/Logging.h"
@@ -12,8 +15,10 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +44,21 @@ bool displayAvailable(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    // export, import, report: no window and no display, only the stored settings.
+    if (argc > 1 && qc::Cli::isCommand(QString::fromLocal8Bit(argv[1]))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(qc::applicationName());
+        QCoreApplication::setOrganizationName(qc::applicationName());
+        QCoreApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
+        // Every failure is reported once, in the run's own list: a file that is not a
+        // picture, a refused store, the connection. QT_LOGGING_RULES still brings the log back.
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("qt.gui.imageio*=false\nquvelocap.records.warning=false"));
+        qc::QtSettingsStore settings;
+        qc::Console console = qc::Console::standard();
+        return qc::Cli::run(QCoreApplication::arguments(), settings, console);
+    }
+
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
@@ -48,6 +68,12 @@ int main(int argc, char* argv[])
         QStringLiteral("demo"),
         QStringLiteral("Run on the built-in demonstration database and test-pattern camera."));
     parser.addOption(demo);
+    const QCommandLineOption cameraFile(
+        QStringLiteral("camera-file"),
+        QStringLiteral("Add a camera that shows a picture file, or the pictures of a folder in "
+                       "turn, first in the device list."),
+        QStringLiteral("path"));
+    parser.addOption(cameraFile);
 
     // --help and --version answer on a terminal too, before any display is needed. Qt's
     // own options (-platform, ...) are only known once the application exists, so a
@@ -58,7 +84,8 @@ int main(int argc, char* argv[])
     if (parser.parse(arguments)) {
         if (parser.isSet(help)) {
             std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                            QStringLiteral("quvelocap"))),
+                                                            QStringLiteral("quvelocap")) +
+                                  QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }
@@ -117,6 +144,8 @@ int main(int argc, char* argv[])
 
     // Webcams through V4L2; the demo lists the built-in test pattern first.
     const auto capture = qc::QtCaptureLibrary::forStation(desktop, services.demo);
+    if (parser.isSet(cameraFile))
+        capture->addDriverFirst(std::make_unique<qc::PictureFileDriver>(parser.value(cameraFile)));
     services.capture = capture.get();
 
     qc::FrmImageCapture window(services);

@@ -93,6 +93,24 @@ int QtCaptureLibrary::driverCount() const
     return int(m_given.size() + m_cameras.size());
 }
 
+void QtCaptureLibrary::addDriverFirst(std::unique_ptr<CaptureDriver> driver)
+{
+    if (!driver)
+        return;
+    m_given.insert(m_given.begin(), std::move(driver));
+    // The list holds ten at most: the last camera (or the last given driver) gives way.
+    if (driverCount() > MaxDrivers) {
+        if (!m_cameras.empty()) {
+            if (m_cameras.back() && m_cameras.back()->isOpen())
+                m_retired.push_back(std::move(m_cameras.back()));
+            m_cameras.pop_back();
+        } else {
+            m_given.pop_back();
+        }
+    }
+    notifyDriversChanged();
+}
+
 CaptureDriver* QtCaptureLibrary::driver(int index) const
 {
     if (index < 0 || index >= driverCount())

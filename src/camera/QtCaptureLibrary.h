@@ -41,6 +41,8 @@ public:
     void updateCameras();
 
     int driverCount() const;
+    // Puts a driver before all others (the last one drops out when ten are there).
+    void addDriverFirst(std::unique_ptr<CaptureDriver> driver);
     CaptureDriver* driver(int index) const;
 
     bool driverDescription(int index, QString& name, QString& version) override;

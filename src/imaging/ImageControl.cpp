@@ -362,6 +362,15 @@ bool ImageControl::hasSelectionBand() const
     return d->bandOn;
 }
 
+void ImageControl::setSelectionRect(const QRect& imageRect)
+{
+    const QRect before = d->bandInControl();
+    d->bandOn = true;
+    d->anchor = QPointF(imageRect.topLeft());
+    d->corner = QPointF(imageRect.x() + imageRect.width(), imageRect.y() + imageRect.height());
+    d->updateBand(before);
+}
+
 QRect ImageControl::selectionRect() const
 {
     if (!d->bandOn)

@@ -67,6 +67,9 @@ public:
     void selectionBand(bool on, int x = 0, int y = 0);
     void selectionBandTo(int x, int y);
     bool hasSelectionBand() const;
+    // A band over a region given in image pixels, as if dragged from its top-left to its
+    // bottom-right corner: a crop proposed by the program lands on exact pixels at any zoom.
+    void setSelectionRect(const QRect& imageRect);
     // The band in image pixels, corners ordered, not clipped.
     QRect selectionRect() const;
     // A new image of the region under the band, clipped to the image. Throws qc::Error

@@ -129,12 +129,13 @@ public:
 
     void run(const QString& sql, const QVariantList& params)
     {
-        check(SQLPrepareW(m_stmt, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS));
         m_params.resize(size_t(params.size()));
         for (int i = 0; i < params.size(); ++i)
             bind(SQLUSMALLINT(i + 1), params.at(i), m_params[size_t(i)]);
 
-        SQLRETURN rc = SQLExecute(m_stmt);
+        // Each statement runs once: executed directly, psqlODBC sends it in one round trip
+        // instead of a parse, a describe, the execution and a deallocation.
+        SQLRETURN rc = SQLExecDirectW(m_stmt, const_cast<SQLWCHAR*>(wide(sql)), SQL_NTS);
         if (rc == SQL_NEED_DATA) {
             SQLPOINTER token = nullptr;
             while ((rc = SQLParamData(m_stmt, &token)) == SQL_NEED_DATA) {

@@ -6,6 +6,7 @@
 #include "camera/QtCaptureLibrary.h"
 #include "core/DesignFonts.h"
 #include "core/Desktop.h"
+#include "framing/FaceFraming.h"
 #include "imaging/CropZoom.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegExport.h"
@@ -90,6 +91,12 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
     }
     m_module1 = std::make_unique<Module1>(*m_services.desktop, *m_services.settings);
     m_module1->setShowSettingsDialog([this] { showSettingsDialog(); });
+
+    m_faceFraming = std::make_unique<FaceFraming>(
+        FaceFramingControls{ui->ImagXpress1, ui->ImagXpress2, ui->lblMensagem},
+        *m_services.settings);
+    ui->mnuEnquadrar->setChecked(m_faceFraming->isOn());
+    connect(ui->mnuEnquadrar, &QAction::triggered, this, &FrmImageCapture::mnuEnquadrar_Click);
 }
 
 FrmImageCapture::~FrmImageCapture()
@@ -249,6 +256,11 @@ void FrmImageCapture::mnuConfig_Click()
     showSettingsDialog();
 }
 
+void FrmImageCapture::mnuEnquadrar_Click(bool checked)
+{
+    m_faceFraming->setOn(checked);
+}
+
 void FrmImageCapture::showSettingsDialog()
 {
     if (!m_settingsDialog)
@@ -302,6 +314,7 @@ void FrmImageCapture::Command2_Click()
 void FrmImageCapture::cmdSave_Click()
 {
     m_camera->cmdSave_Click();
+    m_faceFraming->afterGrab();
 }
 
 // --- Database ---------------------------------------------------------------------

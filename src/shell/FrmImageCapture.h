@@ -17,6 +17,7 @@ namespace qc {
 class CameraController;
 class CaptureLibrary;
 class CropZoom;
+class FaceFraming;
 class FrmConfig;
 class JpegExport;
 class Module1;
@@ -53,6 +54,7 @@ public:
 
     CropZoom& cropZoom() const { return *m_cropZoom; }
     CameraController& camera() const { return *m_camera; }
+    FaceFraming& faceFraming() const { return *m_faceFraming; }
     // The shared connection cnBanco and the procedures on it.
     Module1& module1() const { return *m_module1; }
 
@@ -67,6 +69,7 @@ public slots:
     void cmdFechar_Click();
     void mnuSair_Click();
     void mnuConfig_Click();
+    void mnuEnquadrar_Click(bool checked);
     void cmbZoom_Click();
 
 protected:
@@ -85,6 +88,7 @@ private:
     QPointer<FrmConfig> m_settingsDialog;
     std::unique_ptr<SettingsStore> m_ownSettings;
     std::unique_ptr<Module1> m_module1;
+    std::unique_ptr<FaceFraming> m_faceFraming;
     bool m_unloading = false;
     bool m_centred = false;
 };

@@ -558,7 +558,7 @@ private slots:
             const qint64 backend = pid.fields(QStringLiteral("pid")).value().toLongLong();
             QVERIFY(backend > 0);
             m_log.onFirstAppend = [this, backend] {
-                m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(?)"), {backend});
+                m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"), {backend});
             };
         } else if (fault == QLatin1String("close")) {
             // The station's connection goes away between the chunks and the update.

@@ -235,11 +235,14 @@ private slots:
         QCOMPARE(top.size(), 1);
         QCOMPARE(top.first()->text(), QStringLiteral("Arquivo"));
         const QList<QAction*> items = top.first()->menu()->actions();
-        QCOMPARE(items.size(), 3);
+        QCOMPARE(items.size(), 4);
         QCOMPARE(items[0]->text(), QStringLiteral("Configuração"));
         QCOMPARE(items[0]->objectName(), QStringLiteral("mnuConfig"));
-        QVERIFY(items[1]->isSeparator());
-        QCOMPARE(items[2]->text(), QStringLiteral("Sair"));
+        QCOMPARE(items[1]->text(), QStringLiteral("Enquadrar rosto automaticamente"));
+        QVERIFY(items[1]->isCheckable());
+        QVERIFY(items[1]->isChecked());
+        QVERIFY(items[2]->isSeparator());
+        QCOMPARE(items[3]->text(), QStringLiteral("Sair"));
         for (QAction* item : items)
             QVERIFY(item->shortcut().isEmpty());
     }

@@ -307,7 +307,7 @@ private slots:
                 rs.open(QStringLiteral("SELECT pg_backend_pid() AS pid"), station);
                 return rs.fields(QStringLiteral("pid")).value();
             }();
-            m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(?)"), {pid});
+            m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"), {pid});
         };
         loseConnection();
         click(window.ui->Command1);

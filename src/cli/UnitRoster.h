@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace qc {
+
+class Connection;
+
+// The students of one unit, read the way the capture window reads them: by unit code and
+// enrolment number, a photo at a time. A unit can hold thousands of photos, so nothing
+// here holds more than one photo and one page of enrolment numbers.
+class UnitRoster
+{
+public:
+    // Enrolment numbers fetched per statement while walking the unit.
+    static constexpr int PageSize = 256;
+
+    UnitRoster(std::shared_ptr<Connection> connection, const QString& unit);
+
+    // Whether bas_unidades knows the unit.
+    bool unitExists() const;
+
+    // Students (distinct enrolment numbers) of the unit with a photo of at least one byte.
+    qint64 countWithPhoto() const;
+
+    // Whether any row of the unit has that enrolment number.
+    bool hasStudent(const QString& matricula) const;
+
+    // Every enrolment number of the unit once, in the database's order; hasPhoto when
+    // one of its rows holds a photo. Rows without an enrolment number are not reached
+    // (the window cannot reach them either). visit may run statements of its own.
+    void
+    forEachStudent(bool onlyWithPhoto,
+                   const std::function<void(const QString& matricula, bool hasPhoto)>& visit) const;
+
+    // Hands the photo of the student's first row that has one to sink, in 16 KiB pieces,
+    // the bytes exactly as stored; returns the bytes handed over (0: no photo any more).
+    qint64 readPhoto(const QString& matricula,
+                     const std::function<void(const QByteArray& piece)>& sink) const;
+
+private:
+    QString page(bool onlyWithPhoto, bool after) const;
+    QString photoSize() const;
+
+    std::shared_ptr<Connection> m_connection;
+    QString m_unit;
+};
+
+} // namespace qc
