@@ -17,32 +17,10 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include "QuietServices.h"
 
 namespace {
 
-// The desktop and settings are not what is measured: they do nothing.
-class QuietDesktop : public qc::Desktop
-{
-public:
-    void messageBox(const QString&, const QString&, Icon, Buttons) override {}
-    void setWaitCursor(bool wait) override { m_wait = wait; }
-    bool waitCursor() const override { return m_wait; }
-    void beep() override {}
-    QString saveFileName(const QString&) override { return {}; }
-    QImage clipboardImage() const override { return {}; }
-    void setClipboardImage(const QImage&) override {}
-    void endProgram() override {}
-
-private:
-    bool m_wait = false;
-};
-
-class NoSettings : public qc::SettingsStore
-{
-public:
-    QString value(const QString&) const override { return {}; }
-    void setValue(const QString&, const QString&) override {}
-};
 
 class Photo : public qc::PictureHolder
 {

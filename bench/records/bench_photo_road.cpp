@@ -36,6 +36,7 @@
 #include <cstring>
 #include <malloc.h>
 #include <vector>
+#include "QuietServices.h"
 
 // ---- heap accounting: every malloc of the process, current and peak bytes ----
 extern "C" {
@@ -122,28 +123,6 @@ int posix_memalign(void** out, size_t a, size_t n)
 
 namespace {
 
-class QuietDesktop : public qc::Desktop
-{
-public:
-    void messageBox(const QString&, const QString&, Icon, Buttons) override {}
-    void setWaitCursor(bool wait) override { m_wait = wait; }
-    bool waitCursor() const override { return m_wait; }
-    void beep() override {}
-    QString saveFileName(const QString&) override { return {}; }
-    QImage clipboardImage() const override { return {}; }
-    void setClipboardImage(const QImage&) override {}
-    void endProgram() override {}
-
-private:
-    bool m_wait = false;
-};
-
-class NoSettings : public qc::SettingsStore
-{
-public:
-    QString value(const QString&) const override { return {}; }
-    void setValue(const QString&, const QString&) override {}
-};
 
 // A frame as a webcam gives it: smooth light, a few soft shapes, sensor noise.
 QImage cameraFrame(int width, int height, quint32 seed, int noiseLevels)
