@@ -20,6 +20,10 @@
 #include <QHash>
 #include <QImageWriter>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace qc {
 
 namespace {
@@ -278,14 +282,16 @@ private:
 
         QByteArray bytes = folder.read(name, kMaxPhotoBytes);
         {
+            // The field holds JPEG files: a JPEG goes in with its own bytes, once it is
+            // known to be a whole picture; anything else is decoded and written as JPEG.
             PictureDecoder decoder;
-            const QImage picture = decoder.decode(bytes);
-            if (picture.isNull()) {
+            const bool jpeg = bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3));
+            const QImage picture = jpeg ? QImage() : decoder.decode(bytes);
+            if (jpeg ? !decoder.check(bytes) : picture.isNull()) {
                 failed(item, QStringLiteral("não é uma foto: ") + decoder.error());
                 return false;
             }
-            // The field holds JPEG files; a JPEG goes in with its own bytes.
-            if (!bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3)))
+            if (!jpeg)
                 bytes = jpegOf(picture);
         }
 
@@ -318,6 +324,17 @@ private:
     Progress* m_progress = nullptr;
     qint64 m_failed = 0;
 };
+
+// A run moves thousands of photos through buffers of the same few sizes (the driver's and
+// ours). glibc gives the top of the heap back to the system after each one and faults it in
+// again for the next; kept, it is simply reused (the peak stays what one photo needs).
+void keepPhotoBuffers()
+{
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+#endif
+}
 
 int usage(Console& console, const QString& problem)
 {
@@ -475,6 +492,7 @@ int Cli::run(const QStringList& arguments, SettingsStore& stored, Console& conso
         settings.override(QStringLiteral("pw"), answer.value_or(QString()));
     }
 
+    keepPhotoBuffers();
     HeadlessDesktop desktop(console);
     Module1 module(desktop, settings);
     if (!module.AbrirConexao())

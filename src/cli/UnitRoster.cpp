@@ -2,8 +2,7 @@
 
 #include "records/Connection.h"
 #include "records/Field.h"
-#include "records/PhotoPanel.h"
-#include "records/PhotoRecords.h"
+#include "records/ProviderConnection.h"
 #include "records/Recordset.h"
 
 namespace qc {
@@ -124,29 +123,25 @@ void UnitRoster::forEachStudent(
 qint64 UnitRoster::readPhoto(const QString& matricula,
                              const std::function<void(const QByteArray& piece)>& sink) const
 {
-    // The statement of "&Ver Foto", so that the file holds what the window would show.
-    Recordset rs;
-    rs.open(QStringLiteral("SELECT matricula, foto FROM Aca_FichaCadastralAluno WHERE "
-                           "CodigoUnidade = ? and matricula = ?"),
-            m_connection, {m_unit, matricula});
-    for (; !rs.eof(); rs.moveNext()) {
-        Field& photo = rs.fields(PhotoPanel::CampoFoto);
-        const qint64 size = photo.actualSize();
-        if (size == 0)
-            continue;
-        qint64 handed = 0;
-        while (handed < size) {
-            const QByteArray piece = photo.getChunk(PhotoRecords::ChunkSize);
-            if (piece.isEmpty())
-                break;
-            sink(piece);
-            handed += piece.size();
-        }
-        rs.close();
-        return handed;
-    }
-    rs.close();
-    return 0;
+    // "&Ver Foto"'s statement, kept to the rows that have a photo: of several rows of one
+    // number the unit walk counts the student as having a photo when any row has one.
+    const QString statement =
+        QStringLiteral("SELECT matricula, foto FROM Aca_FichaCadastralAluno WHERE "
+                       "CodigoUnidade = ? and matricula = ? and foto IS NOT NULL and %1 > 0")
+            .arg(photoSize());
+    ResultTable table = m_connection->provider().query(statement, {m_unit, matricula}, 1);
+    if (table.rows.isEmpty())
+        return 0;
+    QVariant& value = table.rows.first()[1];
+    if (ProviderConnection::isNull(value))
+        return 0;
+    // Handed on as the driver gave it: no piece of it copied again.
+    const QByteArray bytes = value.typeId() == QMetaType::QByteArray
+                                 ? std::move(*static_cast<QByteArray*>(value.data()))
+                                 : value.toString().toUtf8();
+    if (!bytes.isEmpty())
+        sink(bytes);
+    return bytes.size();
 }
 
 } // namespace qc

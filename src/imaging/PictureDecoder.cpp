@@ -82,6 +82,16 @@ QImage PictureDecoder::decode(QIODevice& device)
 
 QImage PictureDecoder::decode(const QByteArray& bytes)
 {
+    return read(bytes, false);
+}
+
+bool PictureDecoder::check(const QByteArray& bytes)
+{
+    return !read(bytes, true).isNull();
+}
+
+QImage PictureDecoder::read(const QByteArray& bytes, bool reduced)
+{
     m_error.clear();
     QByteArray copy = bytes; // QBuffer wants a non-const array; the copy shares the data
     QBuffer device(&copy);
@@ -104,6 +114,11 @@ QImage PictureDecoder::decode(const QByteArray& bytes)
 
     if (!isComplete(format, bytes))
         return refuse(QStringLiteral("Foto incompleta."));
+
+    // libjpeg scales while it decodes (by 1/2, 1/4 or 1/8): the entropy-coded data is read
+    // whole, so what a full read would refuse is still refused.
+    if (reduced && (format == "jpeg" || format == "jpg"))
+        reader.setScaledSize(QSize((declared.width() + 7) / 8, (declared.height() + 7) / 8));
 
     QImage image;
     // A reader may fail halfway and still hand back the part it made: only success counts.

@@ -22,10 +22,15 @@ public:
 
     QImage decode(const QByteArray& bytes);
     QImage decode(QIODevice& device); // reads the device to its end
+    // Whether decode would give a picture, at a fraction of its cost: a JPEG is read at an
+    // eighth of its size, which still reads every coded byte but skips most of the
+    // arithmetic, and nothing of its size is kept.
+    bool check(const QByteArray& bytes);
 
     const QString& error() const { return m_error; }
 
 private:
+    QImage read(const QByteArray& bytes, bool reduced);
     QImage refuse(const QString& why);
 
     QString m_error;
