@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include "cli/Background.h"
 #include "cli/Console.h"
 #include "cli/FileNameCodec.h"
 #include "cli/PhotoFolder.h"
@@ -19,6 +20,9 @@
 #include <QDir>
 #include <QHash>
 #include <QImageWriter>
+
+#include <future>
+#include <optional>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -154,34 +158,72 @@ public:
         qint64 written = 0, kept = 0;
         Progress progress(m_console.err, m_console.progress, roster.countWithPhoto());
         m_progress = &progress;
+
+        // One photo's file is written (and flushed to the disk) while the next one is read
+        // from the database; its outcome is taken before the next item is told, so the
+        // lines come in the unit's order.
+        struct Writing
+        {
+            QByteArray name;
+            std::future<PhotoFolder::Written> outcome;
+        };
+        std::optional<Writing> writing;
+        Background background;
+        const auto finishWriting = [&] {
+            if (!writing)
+                return;
+            Writing last = std::move(*writing);
+            writing.reset();
+            try {
+                ++(last.outcome.get() == PhotoFolder::Written::Kept ? kept : written);
+            } catch (const Error& error) {
+                failed(QString::fromUtf8(last.name), error.description());
+            }
+            progress.step();
+        };
+        const auto done = [&](const QString& item, const QString& problem) {
+            finishWriting();
+            if (!problem.isEmpty())
+                failed(item, problem);
+            progress.step();
+        };
+
         roster.forEachStudent(true, [&](const QString& matricula, bool) {
             const auto name = FileNameCodec::encode(matricula, ".jpg");
             if (!name) {
-                failed(QStringLiteral("matrícula ") + shown(matricula),
-                       matricula.isEmpty()
-                           ? QStringLiteral("matrícula vazia; a foto não foi exportada")
-                           : QStringLiteral(
-                                 "o nome de arquivo passaria de %1 bytes; a foto não foi exportada")
-                                 .arg(FileNameCodec::MaxNameBytes));
-            } else if (!m_options.force && folder.exists(*name)) {
-                ++kept;
-            } else {
-                try {
-                    const auto outcome =
-                        folder.write(*name, m_options.force, [&](const PhotoFolder::Sink& sink) {
-                            const qint64 size = roster.readPhoto(matricula, sink);
-                            if (size == 0)
-                                throw Error(QStringLiteral(
-                                    "a foto foi apagada do banco durante a exportação"));
-                            return size;
-                        });
-                    ++(outcome == PhotoFolder::Written::Kept ? kept : written);
-                } catch (const Error& error) {
-                    failed(QString::fromUtf8(*name), error.description());
-                }
+                done(QStringLiteral("matrícula ") + shown(matricula),
+                     matricula.isEmpty()
+                         ? QStringLiteral("matrícula vazia; a foto não foi exportada")
+                         : QStringLiteral(
+                               "o nome de arquivo passaria de %1 bytes; a foto não foi exportada")
+                               .arg(FileNameCodec::MaxNameBytes));
+                return;
             }
-            progress.step();
+            if (!m_options.force && folder.exists(*name)) {
+                ++kept;
+                done(QString(), QString());
+                return;
+            }
+            QByteArray photo;
+            QString problem;
+            try {
+                photo = roster.readPhoto(matricula);
+                if (photo.isEmpty())
+                    problem = QStringLiteral("a foto foi apagada do banco durante a exportação");
+            } catch (const Error& error) {
+                problem = error.description();
+            }
+            if (!problem.isEmpty()) {
+                done(QString::fromUtf8(*name), problem);
+                return;
+            }
+            finishWriting();
+            writing = Writing{*name, background.run([&folder, name = *name, photo = std::move(photo),
+                                                     replace = m_options.force] {
+                                  return folder.write(name, replace, photo);
+                              })};
         });
+        finishWriting();
         progress.clear();
         m_progress = nullptr;
         m_console.out(QStringLiteral("Unidade %1: %2 fotos exportadas, %3 arquivos já existentes "
@@ -204,19 +246,52 @@ public:
         qint64 stored = 0;
         Progress progress(m_console.err, m_console.progress, total);
         m_progress = &progress;
+
+        // One file is read and checked while the photo before it is being stored; its
+        // outcome is told before the next file's, so the lines come in the folder's order.
+        struct Pending
+        {
+            QString item, matricula;
+            std::future<Prepared> photo;
+        };
+        std::optional<Pending> pending;
+        Background background;
+        const auto finishPending = [&] {
+            if (!pending)
+                return;
+            Pending last = std::move(*pending);
+            pending.reset();
+            try {
+                const Prepared photo = last.photo.get();
+                if (!photo.refusal.isEmpty())
+                    failed(last.item, photo.refusal);
+                else if (store(last.item, last.matricula, photo.bytes, roster, records))
+                    ++stored;
+            } catch (const Error& error) {
+                failed(last.item, error.description());
+            }
+            progress.step();
+        };
+
         folder.forEachFile([&](const QByteArray& name) {
             const int rank = extensionRank(name);
             if (rank < 0)
                 return;
             const QString item = QString::fromUtf8(name);
-            try {
-                if (importOne(folder, name, rank, roster, records))
-                    ++stored;
-            } catch (const Error& error) {
-                failed(item, error.description());
+            QString refusal;
+            const auto matricula = admit(folder, name, rank, refusal);
+            std::future<Prepared> photo;
+            if (matricula)
+                photo = background.run([&folder, name] { return prepare(folder, name); });
+            finishPending();
+            if (matricula) {
+                pending = Pending{item, *matricula, std::move(photo)};
+            } else {
+                failed(item, refusal);
+                progress.step();
             }
-            progress.step();
         });
+        finishPending();
         progress.clear();
         m_progress = nullptr;
         m_console.out(QStringLiteral("Unidade %1: %2 fotos %3, %4 falhas, de %5 arquivos%6.\n")
@@ -257,56 +332,72 @@ public:
     }
 
 private:
-    bool importOne(const PhotoFolder& folder, const QByteArray& name, int rank,
-                   const UnitRoster& roster, PhotoRecords& records)
+    // What a file of the folder is to become in the database: the bytes to store, or why
+    // it is not a photo.
+    struct Prepared
     {
-        const QString item = QString::fromUtf8(name);
+        QByteArray bytes;
+        QString refusal;
+    };
+
+    // The enrolment number a file's name stands for, unless the name is not one or a file
+    // of a preferred extension stands for the same number (refusal says so).
+    std::optional<QString> admit(const PhotoFolder& folder, const QByteArray& name, int rank,
+                                 QString& refusal) const
+    {
         const QByteArray base = name.left(name.size() - kExtensions.at(rank).size());
         const auto matricula = FileNameCodec::decode(base);
         if (!matricula) {
-            failed(item, QStringLiteral("o nome não é o de uma matrícula (um '%' sem dois "
-                                        "dígitos hexadecimais, ou não é UTF-8)"));
-            return false;
+            refusal = QStringLiteral("o nome não é o de uma matrícula (um '%' sem dois "
+                                     "dígitos hexadecimais, ou não é UTF-8)");
+            return std::nullopt;
         }
         for (int better = 0; better < rank; ++better) {
             for (const QByteArray& extension :
                  {kExtensions.at(better), kExtensions.at(better).toUpper()}) {
                 if (folder.exists(base + extension)) {
-                    failed(item, QStringLiteral("a matrícula %1 já tem o arquivo %2; este foi "
-                                                "deixado de lado")
-                                     .arg(shown(*matricula), QString::fromUtf8(base + extension)));
-                    return false;
+                    refusal = QStringLiteral("a matrícula %1 já tem o arquivo %2; este foi "
+                                             "deixado de lado")
+                                  .arg(shown(*matricula), QString::fromUtf8(base + extension));
+                    return std::nullopt;
                 }
             }
         }
+        return matricula;
+    }
 
-        QByteArray bytes = folder.read(name, kMaxPhotoBytes);
-        {
-            // The field holds JPEG files: a JPEG goes in with its own bytes, once it is
-            // known to be a whole picture; anything else is decoded and written as JPEG.
-            PictureDecoder decoder;
-            const bool jpeg = bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3));
-            const QImage picture = jpeg ? QImage() : decoder.decode(bytes);
-            if (jpeg ? !decoder.check(bytes) : picture.isNull()) {
-                failed(item, QStringLiteral("não é uma foto: ") + decoder.error());
-                return false;
-            }
-            if (!jpeg)
-                bytes = jpegOf(picture);
-        }
+    // Reads a file and makes sure it is a whole picture; runs beside the database work, so
+    // it touches nothing of the run. Throws Error when the file cannot be read.
+    static Prepared prepare(const PhotoFolder& folder, const QByteArray& name)
+    {
+        Prepared photo{folder.read(name, kMaxPhotoBytes), QString()};
+        // The field holds JPEG files: a JPEG goes in with its own bytes, once it is known
+        // to be a whole picture; anything else is decoded and written as JPEG.
+        PictureDecoder decoder;
+        const bool jpeg = photo.bytes.startsWith(QByteArrayView("\xFF\xD8\xFF", 3));
+        const QImage picture = jpeg ? QImage() : decoder.decode(photo.bytes);
+        if (jpeg ? !decoder.check(photo.bytes) : picture.isNull())
+            photo.refusal = QStringLiteral("não é uma foto: ") + decoder.error();
+        else if (!jpeg)
+            photo.bytes = jpegOf(picture);
+        return photo;
+    }
 
+    // The window's store: one statement, the old photo kept on any failure.
+    bool store(const QString& item, const QString& matricula, const QByteArray& bytes,
+               const UnitRoster& roster, PhotoRecords& records)
+    {
         if (m_options.dryRun) {
-            if (roster.hasStudent(*matricula))
+            if (roster.hasStudent(matricula))
                 return true;
-            failed(item, notFound(*matricula));
+            failed(item, notFound(matricula));
             return false;
         }
-        // The window's store: one statement, the old photo kept on any failure.
         try {
-            if (records.storePhoto(m_options.unit, *matricula, bytes) ==
+            if (records.storePhoto(m_options.unit, matricula, bytes) ==
                 PhotoRecords::Outcome::Done)
                 return true;
-            failed(item, notFound(*matricula));
+            failed(item, notFound(matricula));
         } catch (const Error& error) {
             failed(item, QStringLiteral("Erro: ") + error.description());
         }

@@ -80,7 +80,7 @@ bool PhotoFolder::exists(const QByteArray& name) const
 }
 
 PhotoFolder::Written PhotoFolder::write(const QByteArray& name, bool replace,
-                                        const std::function<qint64(const Sink&)>& fill)
+                                        const QByteArray& bytes)
 {
     const QString writeError = QStringLiteral("Não foi possível gravar o arquivo");
     // Hidden and unique to this run, so neither an import of the folder nor a second
@@ -104,27 +104,18 @@ PhotoFolder::Written PhotoFolder::write(const QByteArray& name, bool replace,
         }
     } cleanup{*this, temp, placed};
 
-    qint64 written = 0;
-    const Sink sink = [&](const QByteArray& piece) {
-        const char* data = piece.constData();
-        qsizetype left = piece.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd.get(), data, size_t(left));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw failure(writeError, name, n < 0 ? errno : ENOSPC);
-            data += n;
-            left -= n;
-            written += n;
-        }
-    };
-    const qint64 expected = fill(sink);
-    if (written != expected)
-        throw Error(QStringLiteral("O arquivo \"%1\" recebeu %2 bytes em vez de %3.")
-                        .arg(QString::fromUtf8(name))
-                        .arg(written)
-                        .arg(expected));
+    const qint64 expected = bytes.size();
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw failure(writeError, name, n < 0 ? errno : ENOSPC);
+        data += n;
+        left -= n;
+    }
     // A photo handed on as done must survive a power cut: on the disk before it has its name.
     if (::fsync(fd.get()) != 0)
         throw failure(writeError, name, errno);

@@ -32,15 +32,11 @@ public:
     // Anything under that name, a dangling link included.
     bool exists(const QByteArray& name) const;
 
-    // Writes the bytes that fill() hands to its sink, one piece at a time, to a new file
-    // under that name. The file appears whole or not at all: it is written aside,
-    // checked (every byte written, flushed to the disk, its size), and only then renamed
-    // into place; without replace an existing file of that name wins, even one that
-    // appeared meanwhile. fill returns the number of bytes it handed over; an exception
-    // from it leaves nothing behind.
-    using Sink = std::function<void(const QByteArray& piece)>;
-    Written write(const QByteArray& name, bool replace,
-                  const std::function<qint64(const Sink&)>& fill);
+    // Writes bytes to a new file under that name. The file appears whole or not at all: it
+    // is written aside, checked (every byte written, flushed to the disk, its size), and
+    // only then renamed into place; without replace an existing file of that name wins,
+    // even one that appeared meanwhile. A failure leaves nothing behind.
+    Written write(const QByteArray& name, bool replace, const QByteArray& bytes);
 
     // The whole content of a regular file of the folder (links followed), refused when
     // larger than maxBytes.

@@ -120,8 +120,7 @@ void UnitRoster::forEachStudent(
     }
 }
 
-qint64 UnitRoster::readPhoto(const QString& matricula,
-                             const std::function<void(const QByteArray& piece)>& sink) const
+QByteArray UnitRoster::readPhoto(const QString& matricula) const
 {
     // "&Ver Foto"'s statement, kept to the rows that have a photo: of several rows of one
     // number the unit walk counts the student as having a photo when any row has one.
@@ -131,17 +130,14 @@ qint64 UnitRoster::readPhoto(const QString& matricula,
             .arg(photoSize());
     ResultTable table = m_connection->provider().query(statement, {m_unit, matricula}, 1);
     if (table.rows.isEmpty())
-        return 0;
+        return QByteArray();
     QVariant& value = table.rows.first()[1];
     if (ProviderConnection::isNull(value))
-        return 0;
-    // Handed on as the driver gave it: no piece of it copied again.
-    const QByteArray bytes = value.typeId() == QMetaType::QByteArray
-                                 ? std::move(*static_cast<QByteArray*>(value.data()))
-                                 : value.toString().toUtf8();
-    if (!bytes.isEmpty())
-        sink(bytes);
-    return bytes.size();
+        return QByteArray();
+    // Taken over, not copied: the row lets go of the bytes with the table.
+    return value.typeId() == QMetaType::QByteArray
+               ? std::move(*static_cast<QByteArray*>(value.data()))
+               : value.toString().toUtf8();
 }
 
 } // namespace qc

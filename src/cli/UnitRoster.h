@@ -37,10 +37,9 @@ public:
     forEachStudent(bool onlyWithPhoto,
                    const std::function<void(const QString& matricula, bool hasPhoto)>& visit) const;
 
-    // Hands the photo of the student's first row that has one to sink, in one piece, the
-    // bytes exactly as stored; returns the bytes handed over (0: no photo any more).
-    qint64 readPhoto(const QString& matricula,
-                     const std::function<void(const QByteArray& piece)>& sink) const;
+    // The photo of the student's first row that has one, the bytes exactly as stored;
+    // empty when he has none any more.
+    QByteArray readPhoto(const QString& matricula) const;
 
 private:
     QString page(bool onlyWithPhoto, bool after) const;
