@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs one Windows program of the cross-build under Wine, as CTest's emulator: in a
+# private WINEPREFIX (a copy of a template prefix, much faster than making one) and on a
+# virtual X display of its own, since Wine's event loop needs X even for offscreen Qt.
+# The program's DLLs are found through WINEPATH: the SDK's and MinGW's runtime.
+#
+#   QUVELOCAP_WINSDK          the SDK prefix (Qt, sqlite3, libjpeg-turbo DLLs and plugins)
+#   QUVELOCAP_WINE_TEMPLATE   the template prefix; made here on first use
+set -euo pipefail
+: "${QUVELOCAP_WINSDK:?the SDK prefix (scripts/windows-sdk.sh prints it)}"
+template=${QUVELOCAP_WINE_TEMPLATE:?the template WINEPREFIX}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installer dialogs: the tests need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+windows_path() { echo "Z:${1//\//\\}"; }
+
+if [[ ! -f $template/.ready ]]; then
+    # The first test to get here makes it; the others wait for it.
+    mkdir -p "$(dirname "$template")"
+    exec 9>"$template.lock"
+    flock 9
+    if [[ ! -f $template/.ready ]]; then
+        rm -rf "$template"
+        WINEPREFIX=$template xvfb-run -a wineboot -i >/dev/null 2>&1
+        WINEPREFIX=$template wineserver -w
+        touch "$template/.ready"
+    fi
+    flock -u 9
+fi
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/quvelocap-wine.XXXXXX")
+cleanup() {
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    rm -rf "$prefix"
+}
+trap cleanup EXIT
+cp -a "$template/." "$prefix/"
+export WINEPREFIX=$prefix
+
+runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+export WINEPATH="$(windows_path "$QUVELOCAP_WINSDK/bin");$(windows_path "$runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)"
+export QT_PLUGIN_PATH=$(windows_path "$QUVELOCAP_WINSDK/plugins")
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@" || status=$?
+WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+exit "$status"
