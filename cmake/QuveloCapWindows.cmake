@@ -24,7 +24,9 @@ quvelocap_imported(LIBJPEG INCLUDES ${TURBOJPEG_INCLUDE_DIR} LIBS ${LIBJPEG_LIBR
 
 # dlib: the static part the face detector needs, with no BLAS or LAPACK.
 find_path(DLIB_INCLUDE_DIR dlib/image_processing/frontal_face_detector.h REQUIRED)
-find_library(DLIB_LIBRARY NAMES dlib REQUIRED)
+find_library(DLIB_LIBRARY_FILE NAMES dlib REQUIRED)
+# Its threads and sockets use Winsock and the multimedia timer.
+set(DLIB_LIBRARY ${DLIB_LIBRARY_FILE} ws2_32 winmm)
 set(BLAS_LIBRARY "")
 set(LAPACK_LIBRARY "")
 

@@ -117,7 +117,7 @@ build_dlib() {
     local src
     src=$(fetch_source dlib)
     # Headers as the consumer sees them, with a config.h that matches how the library is
-    # compiled (no BLAS, LAPACK, GUI, sockets or threads: the detector needs none).
+    # compiled (no BLAS, LAPACK or GUI: the detector needs none).
     mkdir -p "$prefix/include" "$prefix/lib"
     rm -rf "$prefix/include/dlib"
     cp -r "$src/dlib" "$prefix/include/dlib"
@@ -128,7 +128,6 @@ build_dlib() {
 #ifndef DLIB_CONFIG_H_
 #define DLIB_CONFIG_H_
 #define DLIB_NO_GUI_SUPPORT
-#define DLIB_ISO_CPP_ONLY
 #define DLIB_DISABLE_ASSERTS
 #endif
 CONFIG
@@ -145,6 +144,7 @@ build_dlib
 echo "$recipe" >"$prefix/.recipe"
 tmp=$(mktemp "$cache/.quvelocap-winsdk.XXXXXX")
 tar -cJf "$tmp" -C "$prefix" --exclude=./.recipe .
+chmod 644 "$tmp"
 mv "$tmp" "$tarball"
 say "built in $((SECONDS - start)) s, cached as $tarball"
 echo "$prefix"

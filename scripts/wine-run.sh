@@ -44,7 +44,17 @@ export WINEPATH="$(windows_path "$QUVELOCAP_WINSDK/bin");$(windows_path "$runtim
 export QT_PLUGIN_PATH=$(windows_path "$QUVELOCAP_WINSDK/plugins")
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
+# QtTest's own log does not reach a Unix pipe from inside Wine; a test writes it to a
+# file that is shown afterwards.
+args=("$@")
+log=
+if [[ $(basename "$1") == tst_*.exe ]]; then
+    log=$prefix/qtest.log
+    args+=(-o "$(windows_path "$log"),txt")
+fi
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" wine "$@" || status=$?
+xvfb-run -a -s "-screen 0 1280x1024x24" wine "${args[@]}" 2> >(grep -v '^X connection to .* broken' >&2) ||
+    status=$?
 WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+[[ -n $log && -f $log ]] && cat "$log"
 exit "$status"

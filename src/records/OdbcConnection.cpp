@@ -2,6 +2,9 @@
 
 #include "records/DatabaseError.h"
 
+#ifdef _WIN32
+#include <windows.h> // the types sql.h uses, which unixODBC defines itself
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
