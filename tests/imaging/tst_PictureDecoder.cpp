@@ -8,7 +8,12 @@
 #include <QImageReader>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <psapi.h>
+#else
 #include <sys/resource.h>
+#endif
 
 using qc::PictureDecoder;
 
@@ -44,9 +49,15 @@ QByteArray jpegDeclaring(int width, int height)
 
 long peakResidentKiB()
 {
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return long(counters.PeakWorkingSetSize / 1024);
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+#endif
 }
 
 } // namespace

@@ -8,10 +8,25 @@
 #include <QByteArray>
 #include <QString>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// Winsock under the BSD names this listener uses; WSAStartup once per process.
+using ssize_t = long long;
+#define SHUT_RDWR SD_BOTH
+#define MSG_NOSIGNAL 0
+namespace tds_socket {
+inline int close(SOCKET s) { return ::closesocket(s); }
+inline bool started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data) == 0; }();
+} // namespace tds_socket
+#define TDS_CLOSE tds_socket::close
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#define TDS_CLOSE ::close
+#endif
 
 #include <thread>
 
@@ -45,7 +60,7 @@ public:
         ::shutdown(m_listen, SHUT_RDWR);
         if (m_thread.joinable())
             m_thread.join();
-        ::close(m_listen);
+        TDS_CLOSE(m_listen);
     }
     TdsLoginListener(const TdsLoginListener&) = delete;
     TdsLoginListener& operator=(const TdsLoginListener&) = delete;
@@ -85,7 +100,7 @@ private:
     {
         char* at = static_cast<char*>(into);
         while (size > 0) {
-            const ssize_t n = ::recv(fd, at, size_t(size), 0);
+            const ssize_t n = ::recv(fd, at, int(size), 0);
             if (n <= 0)
                 return false;
             at += n;
@@ -137,7 +152,7 @@ private:
                 m_login.database = text(payload, 68);
             }
         }
-        ::close(fd);
+        TDS_CLOSE(fd);
     }
 
     int m_listen = -1;

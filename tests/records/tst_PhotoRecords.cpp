@@ -20,7 +20,9 @@
 #include <QUrl>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 using namespace phototest;
 using qc::PhotoPanel;
@@ -103,7 +105,12 @@ bool run(const QString& program, const QStringList& arguments, QString* output =
     QProcess process;
     QStringList args = arguments;
     QString command = program;
-    if (asPostgres && getuid() == 0) {
+#ifdef Q_OS_WIN
+    const bool root = false; // the server's tools run as the Wine user
+#else
+    const bool root = getuid() == 0;
+#endif
+    if (asPostgres && root) {
         args = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"),
                            program} +
                arguments;

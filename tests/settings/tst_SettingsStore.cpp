@@ -23,11 +23,16 @@ private slots:
     {
         QFETCH(bool, ownFile);
         QTemporaryDir dir;
-        const QString expectedFile = ownFile ? dir.filePath(QStringLiteral("demo-settings.conf"))
-                                             : qEnvironmentVariable("XDG_CONFIG_HOME") +
-                                                   QStringLiteral("/QuveloCap/QuveloCap.conf");
-        QFile::remove(expectedFile);
+#ifdef Q_OS_WIN
+        // The user's local application data, whose ACL lets that user alone read it.
+        const QString home = QDir::fromNativeSeparators(qEnvironmentVariable("LOCALAPPDATA"));
+#else
+        const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
         ::umask(022); // the usual umask would leave a new file readable by everyone
+#endif
+        const QString expectedFile = ownFile ? dir.filePath(QStringLiteral("demo-settings.conf"))
+                                             : home + QStringLiteral("/QuveloCap/QuveloCap.conf");
+        QFile::remove(expectedFile);
         qc::QtSettingsStore store =
             ownFile ? qc::QtSettingsStore(expectedFile) : qc::QtSettingsStore();
         QCOMPARE(QFileInfo(store.fileName()).absoluteFilePath(),
@@ -38,10 +43,12 @@ private slots:
 
         store.setValue(QStringLiteral("srv"), QStringLiteral("SRV01\\SQLEXPRESS"));
         store.setValue(QStringLiteral("pw"), QStringLiteral(" s;e{n}h=a "));
+#ifndef Q_OS_WIN
         struct stat info
         {};
         QCOMPARE(::stat(QFile::encodeName(expectedFile).constData(), &info), 0);
         QCOMPARE(info.st_mode & 0777, mode_t(0600));
+#endif
 
         // As typed, nothing trimmed, in section Config.
         QSettings raw(expectedFile, QSettings::IniFormat);
