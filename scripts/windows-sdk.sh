@@ -118,19 +118,21 @@ build_dlib() {
     src=$(fetch_source dlib)
     # Headers as the consumer sees them, with a config.h that matches how the library is
     # compiled (no BLAS, LAPACK or GUI: the detector needs none).
-    mkdir -p "$prefix/include" "$prefix/lib"
-    rm -rf "$prefix/include/dlib"
-    cp -r "$src/dlib" "$prefix/include/dlib"
-    find "$prefix/include/dlib" -name '*.cpp' ! -path '*/all/*' -delete
-    find "$prefix/include/dlib" \( -name 'CMakeLists.txt' -o -name '*.in' -o -name test -o -name 'cmake_utils' \) \
-        -prune -exec rm -rf {} +
-    cat >"$prefix/include/dlib/config.h" <<'CONFIG'
+    # source.cpp includes its neighbours by relative path, so the config goes in the tree
+    # it is compiled from as well as in the installed copy.
+    cat >"$src/dlib/config.h" <<'CONFIG'
 #ifndef DLIB_CONFIG_H_
 #define DLIB_CONFIG_H_
 #define DLIB_NO_GUI_SUPPORT
 #define DLIB_DISABLE_ASSERTS
 #endif
 CONFIG
+    mkdir -p "$prefix/include" "$prefix/lib"
+    rm -rf "$prefix/include/dlib"
+    cp -r "$src/dlib" "$prefix/include/dlib"
+    find "$prefix/include/dlib" -name '*.cpp' ! -path '*/all/*' -delete
+    find "$prefix/include/dlib" \( -name 'CMakeLists.txt' -o -name '*.in' -o -name test -o -name 'cmake_utils' \) \
+        -prune -exec rm -rf {} +
     x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -c -I"$prefix/include" \
         "$src/dlib/all/source.cpp" -o "$work/dlib.o"
     x86_64-w64-mingw32-ar rcs "$prefix/lib/libdlib.a" "$work/dlib.o"

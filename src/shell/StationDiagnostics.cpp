@@ -5,6 +5,10 @@
 #include <QLabel>
 #include <QWidget>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace qc {
 
@@ -34,6 +38,10 @@ bool StationDiagnostics::eventFilter(QObject* watched, QEvent* event)
         if (m_reportFirstPaint && watched == m_window) {
             m_reportFirstPaint = false;
             m_window->removeEventFilter(this);
+#ifdef Q_OS_WIN
+            // A tool waits for this exact line; text mode would end it with "\r\n".
+            _setmode(_fileno(stderr), _O_BINARY);
+#endif
             std::fprintf(stderr, "%s\n", firstPaintMarker());
             std::fflush(stderr);
         } else if (watched == m_statusLine) {

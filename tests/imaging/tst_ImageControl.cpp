@@ -286,6 +286,7 @@ private slots:
         if (existing)
             QVERIFY(old.open(QIODevice::WriteOnly) && old.write(QByteArray(100000, 'x')) &&
                     old.flush());
+        old.close(); // Windows cannot replace a file another handle holds open
         QImage photo(320, 240, QImage::Format_RGB32);
         photo.fill(QColor(200, 120, 40));
         control().setImageHandle(photo);

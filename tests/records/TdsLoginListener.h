@@ -143,7 +143,7 @@ private:
                                             0xFF,                              // end of options
                                             15,   0,    0,    0,      0,    0, // version, sub-build
                                             0x02};                             // ENCRYPT_NOT_SUP
-            ::send(fd, answer, sizeof answer, MSG_NOSIGNAL);
+            ::send(fd, reinterpret_cast<const char*>(answer), sizeof answer, MSG_NOSIGNAL);
             if (readMessage(fd, type, payload) && type == 0x10 && payload.size() >= 94) {
                 m_login.received = true;
                 m_login.user = text(payload, 40);
