@@ -143,7 +143,7 @@ int main(int argc, char* argv[])
     }
 
     // Webcams through V4L2; the demo lists the built-in test pattern first.
-    const auto capture = qc::QtCaptureLibrary::forStation(desktop, services.demo);
+    const auto capture = qc::QtCaptureLibrary::forStation(services.demo);
     if (parser.isSet(cameraFile))
         capture->addDriverFirst(std::make_unique<qc::PictureFileDriver>(parser.value(cameraFile)));
     services.capture = capture.get();

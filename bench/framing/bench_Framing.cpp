@@ -70,7 +70,7 @@ int main(int argc, char* argv[])
     const QString database = dir.filePath(QStringLiteral("demo.sqlite"));
     qc::DemoDatabase::ensure(database);
     settings.setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
-    qc::QtCaptureLibrary library(desktop);
+    qc::QtCaptureLibrary library;
     library.addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
     qc::StationServices services;
     services.desktop = &desktop;

@@ -244,10 +244,9 @@ void CameraController::cmdSave_Click()
         m_clearDragFlag();
     const bool copied = m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0) != 0;
     PararPreview();
-    // Only the frame this copy put on the clipboard is taken. When the camera had none,
-    // whatever the clipboard held before (the last student's frame, a screenshot) must
-    // not become this student's photo: the picture stays empty instead.
-    const QImage frame = copied ? m_desktop.clipboardImage() : QImage();
+    // Only the frame this copy produced is taken. When the camera had none, an earlier
+    // frame must not become this student's photo: the picture stays empty instead.
+    const QImage frame = copied ? m_library.takeCopiedFrame() : QImage();
     m_ui.picCapture->setPicture(frame);
     m_ui.ImagXpress1->setPicture(m_ui.picCapture->picture());
     m_ui.picCapture->setVisible(false);

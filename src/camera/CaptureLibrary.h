@@ -2,6 +2,7 @@
 
 #include "camera/CaptureError.h"
 
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -29,8 +30,10 @@ inline constexpr quint32 CaptureStyleChild = 0x40000000;
 inline constexpr quint32 CaptureStyleVisible = 0x10000000;
 
 // The capture library: capture drivers by index 0..9 and capture windows that connect
-// to one, preview its frames, copy the current frame to the clipboard and show the
-// driver's source dialog. Every call is synchronous and made on the UI thread.
+// to one, preview its frames, copy the current frame and show the driver's source
+// dialog. The copy stays inside the library, never on the system clipboard, where
+// clipboard history would keep a student's frame after the station is gone. Every call is
+// synchronous and made on the UI thread.
 class CaptureLibrary
 {
 public:
@@ -49,6 +52,10 @@ public:
                                 qintptr lParam) = 0;
 
     virtual bool destroyWindow(CaptureWindowHandle window) = 0;
+
+    // The frame the last WM_CAP_EDIT_COPY copied (null when that copy found none),
+    // handed over once: the library keeps no student's frame after it is read.
+    virtual QImage takeCopiedFrame() = 0;
 
     // Why the driver at index last failed to connect or stream ({Absent} when there is
     // no driver there).

@@ -4,13 +4,13 @@
 #include "camera/CaptureWindow.h"
 #include "camera/TestPatternDriver.h"
 #include "camera/V4l2Driver.h"
-#include "core/Desktop.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qc {
 
-QtCaptureLibrary::QtCaptureLibrary(Desktop& desktop) : m_desktop(desktop) {}
+QtCaptureLibrary::QtCaptureLibrary() = default;
 
 QtCaptureLibrary::~QtCaptureLibrary()
 {
@@ -20,9 +20,9 @@ QtCaptureLibrary::~QtCaptureLibrary()
     m_windows.clear();
 }
 
-std::unique_ptr<QtCaptureLibrary> QtCaptureLibrary::forStation(Desktop& desktop, bool demo)
+std::unique_ptr<QtCaptureLibrary> QtCaptureLibrary::forStation(bool demo)
 {
-    auto library = std::make_unique<QtCaptureLibrary>(desktop);
+    auto library = std::make_unique<QtCaptureLibrary>();
     if (demo)
         library->addDriver(std::make_unique<TestPatternDriver>());
     library->watchCameras();
@@ -185,13 +185,11 @@ qintptr QtCaptureLibrary::sendMessage(CaptureWindowHandle handle, unsigned messa
         w->disconnectDriver();
         releaseRetired();
         return 1;
-    case WM_CAP_EDIT_COPY: {
-        const QImage frame = w->currentFrame();
-        if (frame.isNull())
-            return 0;
-        m_desktop.setClipboardImage(frame);
-        return 1;
-    }
+    case WM_CAP_EDIT_COPY:
+        // A copy that finds no frame leaves none behind: an older frame must not be
+        // taken for this one.
+        m_copied = w->currentFrame();
+        return m_copied.isNull() ? 0 : 1;
     case WM_CAP_DLG_VIDEOSOURCE:
         return w->showSourceDialog() ? 1 : 0;
     case WM_CAP_SET_PREVIEW:
@@ -217,6 +215,11 @@ bool QtCaptureLibrary::destroyWindow(CaptureWindowHandle handle)
     m_windows.erase(it);
     releaseRetired();
     return true;
+}
+
+QImage QtCaptureLibrary::takeCopiedFrame()
+{
+    return std::exchange(m_copied, QImage());
 }
 
 CaptureError QtCaptureLibrary::driverError(int index) const

@@ -74,8 +74,6 @@ public:
     bool waitCursor() const override { return m_wait; }
     void beep() override {}
     QString saveFileName(const QString&) override { return QString(); }
-    QImage clipboardImage() const override { return QImage(); }
-    void setClipboardImage(const QImage&) override {}
     void endProgram() override {}
 
 private:

@@ -72,7 +72,7 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
 
     // Without a capture library of its own the window sees no capture driver.
     if (!m_services.capture) {
-        m_ownCapture = std::make_unique<QtCaptureLibrary>(*m_services.desktop);
+        m_ownCapture = std::make_unique<QtCaptureLibrary>();
         m_services.capture = m_ownCapture.get();
     }
     m_camera = std::make_unique<CameraController>(

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <utility>
+
 // Test double of the capture library. Every call goes into a log shared with the
 // desktop double below, so that the order of capture calls, message boxes and
 // "process pending messages" can be checked as one sequence.
@@ -18,6 +20,7 @@ public:
 
     QMap<int, QString> drivers;         // index -> name
     QSet<int> failingDrivers;           // connect fails for these indices
+    QImage frame;                       // what the connected camera shows now
     QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
     bool createFails = false;
     QSet<qc::CaptureWindowHandle> liveWindows;
@@ -91,6 +94,8 @@ public:
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
             connections.remove(window);
+        if (message == qc::WM_CAP_EDIT_COPY)
+            m_copied = frame;
         return 1;
     }
 
@@ -108,6 +113,12 @@ public:
         return errors.value(index);
     }
 
+    QImage takeCopiedFrame() override
+    {
+        m_log << QStringLiteral("take copy");
+        return std::exchange(m_copied, QImage());
+    }
+
     int connectedDriver(qc::CaptureWindowHandle window) const override
     {
         return connections.value(window, -1);
@@ -123,9 +134,10 @@ public:
 private:
     QStringList& m_log;
     qc::CaptureWindowHandle m_next = 100;
+    QImage m_copied;
 };
 
-// The desktop double, writing its message boxes, clipboard reads and pending-message
+// The desktop double, writing its message boxes and pending-message
 // processing into the same log.
 class LoggingDesktop : public RecordingDesktop
 {
@@ -140,11 +152,6 @@ public:
         RecordingDesktop::messageBox(text, title, icon, buttons);
     }
     void processEvents() override { m_log << QStringLiteral("processEvents"); }
-    QImage clipboardImage() const override
-    {
-        m_log << QStringLiteral("clipboard get");
-        return RecordingDesktop::clipboardImage();
-    }
 
 private:
     QStringList& m_log;

@@ -5,15 +5,20 @@
 #include "RecordingCaptureLibrary.h"
 
 #include "camera/CameraController.h"
+#include "camera/CaptureWindow.h"
 #include "camera/QtCaptureLibrary.h"
 #include "camera/TestPatternDriver.h"
 #include "imaging/CropZoom.h"
 #include "imaging/ImageControl.h"
 #include "imaging/PictureBox.h"
 #include "shell/FrmImageCapture.h"
+#include "shell/QtDesktop.h"
 #include "ui_frmImageCapture.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QMimeData>
 #include <QTest>
 
 #include <memory>
@@ -56,6 +61,8 @@ private slots:
     void closeWhileIdleMakesNoCaptureCall();
     void grabOnTestPatternShowsFullFrameAndClearsDrag();
     void grabFromCameraWithoutFrameTakesNothing();
+    void grabLeavesSystemClipboardUntouched_data();
+    void grabLeavesSystemClipboardUntouched();
 
 private:
     std::unique_ptr<qc::FrmImageCapture> makeWindow(qc::CaptureLibrary& library);
@@ -152,7 +159,7 @@ void TestCameraInWindow::closeWhileIdleMakesNoCaptureCall()
 
 void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
 {
-    qc::QtCaptureLibrary library(*m_desktop);
+    qc::QtCaptureLibrary library;
     library.addDriver(std::make_unique<qc::TestPatternDriver>());
     auto window = makeWindow(library);
     QCOMPARE(window->ui->lstDevices->item(0)->text(), QStringLiteral("QuveloCap Test Pattern"));
@@ -164,7 +171,6 @@ void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
     QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
 
     QCOMPARE(window->ui->ImagXpress1->picture().size(), QSize(640, 480));
-    QCOMPARE(m_desktop->clipboardImage().size(), QSize(640, 480));
     QVERIFY(!window->cropZoom().Arrastando);
     QVERIFY(window->ui->ImagXpress1->isVisible());
     QVERIFY(!window->ui->picCapture->isVisible());
@@ -174,13 +180,12 @@ void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
 
 void TestCameraInWindow::grabFromCameraWithoutFrameTakesNothing()
 {
-    qc::QtCaptureLibrary library(*m_desktop);
+    qc::QtCaptureLibrary library;
     library.addDriver(std::make_unique<SilentDriver>());
     auto window = makeWindow(library);
-    // The last student's frame is still on the clipboard and in the image control.
+    // The last student's frame is still in the image control.
     QImage earlier(640, 480, QImage::Format_RGB32);
     earlier.fill(qRgb(200, 10, 10));
-    m_desktop->setClipboardImage(earlier);
     window->ui->ImagXpress1->setPicture(earlier);
     m_desktop->boxes.clear();
 
@@ -199,6 +204,52 @@ void TestCameraInWindow::grabFromCameraWithoutFrameTakesNothing()
     QCOMPARE(m_desktop->boxes.first().text,
              QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado."));
     QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
+    window.reset();
+}
+
+void TestCameraInWindow::grabLeavesSystemClipboardUntouched_data()
+{
+    QTest::addColumn<bool>("holdsPicture");
+    QTest::newRow("text on the clipboard") << false;
+    QTest::newRow("a picture on the clipboard") << true;
+}
+
+// A student's frame put on the system clipboard outlives the station: clipboard history
+// and managers keep it. The grab must not touch what the operator copied there.
+void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
+{
+    QFETCH(bool, holdsPicture);
+    const QString text = QStringLiteral("Relatório da unidade 0042 — copiado pelo operador");
+    QImage picture(32, 16, QImage::Format_RGB32);
+    picture.fill(qRgb(1, 2, 3));
+    if (holdsPicture)
+        QApplication::clipboard()->setImage(picture);
+    else
+        QApplication::clipboard()->setText(text);
+
+    qc::QtDesktop desktop; // the production seam, over the real clipboard
+    qc::QtCaptureLibrary library;
+    library.addDriver(std::make_unique<qc::TestPatternDriver>());
+    qc::StationServices services;
+    services.desktop = &desktop;
+    services.appFolder = QDir::tempPath();
+    services.capture = &library;
+    auto window = std::make_unique<qc::FrmImageCapture>(services);
+    window->Form_Load();
+    window->show();
+
+    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
+    QTRY_VERIFY(!library.window(window->camera().JanelaPreview)->currentFrame().isNull());
+    QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
+
+    QCOMPARE(window->ui->ImagXpress1->picture().size(), QSize(640, 480));
+    if (holdsPicture) {
+        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+                 picture);
+    } else {
+        QCOMPARE(QApplication::clipboard()->text(), text);
+        QVERIFY(!QApplication::clipboard()->mimeData()->hasImage());
+    }
     window.reset();
 }
 

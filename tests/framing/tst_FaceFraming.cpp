@@ -74,7 +74,7 @@ private:
             qFatal("cannot write %s", qPrintable(file));
         // The window holds the library it was given: it goes first.
         m_window.reset();
-        m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
+        m_library = std::make_unique<qc::QtCaptureLibrary>();
         m_library->addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
         qc::StationServices services;
         services.desktop = &m_desktop;
