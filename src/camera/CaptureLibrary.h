@@ -1,6 +1,6 @@
 #pragma once
 
-#include "camera/CaptureError.h"
+#include "camera/CameraResult.h"
 
 #include <QImage>
 #include <QString>
@@ -12,7 +12,7 @@ class QWidget;
 
 namespace qc {
 
-// Handle of a capture window; 0 is no window.
+// Handle of a capture window; 0 is no window (what the station holds when none was made).
 using CaptureWindowHandle = quintptr;
 
 // Capture window messages, numbered as the station has always sent them.
@@ -42,14 +42,17 @@ public:
     // True while a driver exists at index; name then holds its name.
     virtual bool driverDescription(int index, QString& name, QString& version) = 0;
 
-    // A new capture window, or 0 when it cannot be made.
-    virtual CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x,
-                                                    int y, int width, int height, QWidget* parent,
-                                                    int id) = 0;
+    // A new capture window, or why it cannot be made.
+    virtual CameraResult<CaptureWindowHandle> createCaptureWindow(const QString& windowName,
+                                                                  quint32 style, int x, int y,
+                                                                  int width, int height,
+                                                                  QWidget* parent, int id) = 0;
 
-    // For WM_CAP_DRIVER_CONNECT nonzero means connected; other results mean little.
-    virtual qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
-                                qintptr lParam) = 0;
+    // The message's result, or why it failed: for WM_CAP_DRIVER_CONNECT why the driver
+    // did not connect ({Absent} when there is no driver at that index), for
+    // WM_CAP_EDIT_COPY that there was no frame to copy.
+    virtual CameraResult<qintptr> sendMessage(CaptureWindowHandle window, unsigned message,
+                                              qintptr wParam, qintptr lParam) = 0;
 
     virtual bool destroyWindow(CaptureWindowHandle window) = 0;
 
@@ -57,9 +60,6 @@ public:
     // handed over once: the library keeps no student's frame after it is read.
     virtual QImage takeCopiedFrame() = 0;
 
-    // Why the driver at index last failed to connect or stream ({Absent} when there is
-    // no driver there).
-    virtual CaptureError driverError(int index) const = 0;
     // The index of the driver a window is connected to now; -1 when none.
     virtual int connectedDriver(CaptureWindowHandle window) const = 0;
 

@@ -45,14 +45,13 @@ public:
     CaptureDriver* driver(int index) const;
 
     bool driverDescription(int index, QString& name, QString& version) override;
-    CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x, int y,
-                                            int width, int height, QWidget* parent,
-                                            int id) override;
-    qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
-                        qintptr lParam) override;
+    CameraResult<CaptureWindowHandle> createCaptureWindow(const QString& windowName, quint32 style,
+                                                          int x, int y, int width, int height,
+                                                          QWidget* parent, int id) override;
+    CameraResult<qintptr> sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
+                                      qintptr lParam) override;
     bool destroyWindow(CaptureWindowHandle window) override;
     QImage takeCopiedFrame() override;
-    CaptureError driverError(int index) const override;
     int connectedDriver(CaptureWindowHandle window) const override;
 
     // The widget behind a handle (null once destroyed).

@@ -21,7 +21,7 @@ public:
     QMap<int, QString> drivers;         // index -> name
     QSet<int> failingDrivers;           // connect fails for these indices
     QImage frame;                       // what the connected camera shows now
-    QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
+    QMap<int, qc::CaptureError> errors; // why connecting a failing driver fails
     bool createFails = false;
     QSet<qc::CaptureWindowHandle> liveWindows;
     QMap<qc::CaptureWindowHandle, int> connections;
@@ -56,9 +56,10 @@ public:
         return true;
     }
 
-    qc::CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x,
-                                                int y, int width, int height, QWidget* parent,
-                                                int id) override
+    qc::CameraResult<qc::CaptureWindowHandle> createCaptureWindow(const QString& windowName,
+                                                                  quint32 style, int x, int y,
+                                                                  int width, int height,
+                                                                  QWidget* parent, int id) override
     {
         m_log << QStringLiteral("create \"%1\" style=%2 %3,%4 %5x%6 parent=%7 id=%8")
                      .arg(windowName)
@@ -70,25 +71,28 @@ public:
                      .arg(parent ? parent->objectName() : QStringLiteral("none"))
                      .arg(id);
         if (createFails)
-            return 0;
+            return qc::CaptureError{qc::CaptureError::Kind::Failed, QString()};
         const qc::CaptureWindowHandle handle = m_next++;
         liveWindows.insert(handle);
         return handle;
     }
 
-    qintptr sendMessage(qc::CaptureWindowHandle window, unsigned message, qintptr wParam,
-                        qintptr lParam) override
+    qc::CameraResult<qintptr> sendMessage(qc::CaptureWindowHandle window, unsigned message,
+                                          qintptr wParam, qintptr lParam) override
     {
         m_log << QStringLiteral("send %1 %2 %3 %4")
                      .arg(window)
                      .arg(messageName(message))
                      .arg(wParam)
                      .arg(lParam);
+        const qc::CaptureError refused{qc::CaptureError::Kind::Failed, QString()};
         if (!liveWindows.contains(window))
-            return 0;
+            return refused;
         if (message == qc::WM_CAP_DRIVER_CONNECT) {
-            if (!drivers.contains(int(wParam)) || failingDrivers.contains(int(wParam)))
-                return 0;
+            if (!drivers.contains(int(wParam)))
+                return qc::CaptureError{qc::CaptureError::Kind::Absent, QString()};
+            if (failingDrivers.contains(int(wParam)))
+                return errors.value(int(wParam), refused);
             connections.insert(window, int(wParam));
             return 1;
         }
@@ -104,13 +108,6 @@ public:
         m_log << QStringLiteral("destroy %1").arg(window);
         connections.remove(window);
         return liveWindows.remove(window);
-    }
-
-    qc::CaptureError driverError(int index) const override
-    {
-        if (!drivers.contains(index))
-            return {qc::CaptureError::Kind::Absent, QString()};
-        return errors.value(index);
     }
 
     QImage takeCopiedFrame() override

@@ -33,7 +33,12 @@ class SilentDriver : public qc::CaptureDriver
 {
 public:
     QString name() const override { return QStringLiteral("Silent"); }
-    bool open() override { return !std::exchange(m_open, true); }
+    qc::CameraStatus open() override
+    {
+        if (std::exchange(m_open, true))
+            return qc::CaptureError{qc::CaptureError::Kind::Busy, QString()};
+        return {};
+    }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     QImage currentFrame() const override { return QImage(); }
@@ -244,8 +249,7 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
 
     QCOMPARE(window->ui->ImagXpress1->picture().size(), QSize(640, 480));
     if (holdsPicture) {
-        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
-                 picture);
+        QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), picture);
     } else {
         QCOMPARE(QApplication::clipboard()->text(), text);
         QVERIFY(!QApplication::clipboard()->mimeData()->hasImage());
