@@ -31,6 +31,7 @@ public:
         return m_value;
     }
     const T& operator*() const { return value(); }
+    const T* operator->() const { return &value(); }
     T valueOr(T fallback) const { return ok() ? m_value : std::move(fallback); }
     const CaptureError& error() const { return m_error; }
 

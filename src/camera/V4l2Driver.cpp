@@ -388,8 +388,10 @@ QImage V4l2Driver::currentFrame() const
         return QImage();
     if (m_frameOf != m_frameCount) {
         const Buffer& b = m_buffers[std::size_t(m_held)];
-        m_frame = m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
-                                     static_cast<const unsigned char*>(b.start), m_heldBytes);
+        m_frame = m_converter
+                      ->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
+                              static_cast<const unsigned char*>(b.start), m_heldBytes)
+                      .valueOr(QImage());
         m_frameOf = m_frameCount;
     }
     return m_frame;

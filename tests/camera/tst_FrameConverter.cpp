@@ -77,10 +77,11 @@ void TestFrameConverter::convertsCameraFramesToRgb()
 
     qc::FrameConverter converter;
     QVERIFY(converter.isValid());
-    const QImage image = converter.toRgb(format, 640, 480, 0,
-                                         reinterpret_cast<const unsigned char*>(data.constData()),
-                                         std::size_t(data.size()));
-    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
+    const qc::CameraResult<QImage> converted = converter.toRgb(
+        format, 640, 480, 0, reinterpret_cast<const unsigned char*>(data.constData()),
+        std::size_t(data.size()));
+    QVERIFY2(converted, qPrintable(converted.error().reason));
+    const QImage image = *converted;
     QCOMPARE(image.size(), QSize(640, 480));
     const double diff = meanAbsDifference(referencePicture(), image);
     QVERIFY2(diff <= tolerance, qPrintable(QStringLiteral("mean difference %1").arg(diff)));
@@ -111,11 +112,11 @@ void TestFrameConverter::refusesFramesItCannotConvert()
     QFETCH(quint32, format);
     QFETCH(QByteArray, data);
     qc::FrameConverter converter;
-    const QImage image = converter.toRgb(format, 640, 480, 0,
-                                         reinterpret_cast<const unsigned char*>(data.constData()),
-                                         std::size_t(data.size()));
-    QVERIFY(image.isNull());
-    QVERIFY(!converter.lastError().isEmpty());
+    const qc::CameraResult<QImage> converted = converter.toRgb(
+        format, 640, 480, 0, reinterpret_cast<const unsigned char*>(data.constData()),
+        std::size_t(data.size()));
+    QVERIFY(!converted);
+    QVERIFY(!converted.error().reason.isEmpty());
 }
 
 void TestFrameConverter::keepsWorkingAfterABadFrame()
@@ -128,10 +129,10 @@ void TestFrameConverter::keepsWorkingAfterABadFrame()
                                reinterpret_cast<const unsigned char*>(d.constData()),
                                std::size_t(d.size()));
     };
-    QVERIFY(convert(bad).isNull());
-    const QImage image = convert(good);
-    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
-    QVERIFY(converter.lastError().isEmpty());
+    QVERIFY(!convert(bad));
+    const qc::CameraResult<QImage> image = convert(good);
+    QVERIFY2(image, qPrintable(image.error().reason));
+    QCOMPARE(image->size(), QSize(640, 480));
 }
 
 // libv4lconvert reads a raw frame by its declared size, whatever it was handed; a short
@@ -186,13 +187,14 @@ void TestFrameConverter::refusesFramesItCannotReadSafely()
                                reinterpret_cast<const unsigned char*>(data.constData()),
                                std::size_t(data.size()));
     };
-    QVERIFY(convert(QByteArray(bytes, '\x40')).isNull());
-    QCOMPARE(converter.lastError(), error);
+    const qc::CameraResult<QImage> refused = convert(QByteArray(bytes, '\x40'));
+    QVERIFY(!refused);
+    QCOMPARE(refused.error().reason, error);
     // One byte more makes the frame whole, and then it converts.
     if (QByteArray(QTest::currentDataTag()).endsWith("one byte short")) {
-        const QImage image = convert(QByteArray(bytes + 1, '\x40'));
-        QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
-        QCOMPARE(image.size(), size);
+        const qc::CameraResult<QImage> image = convert(QByteArray(bytes + 1, '\x40'));
+        QVERIFY2(image, qPrintable(image.error().reason));
+        QCOMPARE(image->size(), size);
     }
 }
 
