@@ -107,12 +107,12 @@ int main(int argc, char* argv[])
 
         timer.restart();
         const QList<qc::Face> ours =
-            qc::FaceDetector::shared().detect(window.ui->ImagXpress1->picture());
+            qc::FaceDetector::shared().detect(window.controls().ImagXpress1->picture());
         detections.push_back(ms(timer));
 
         timer.restart();
         const QImage g =
-            window.ui->ImagXpress1->picture().convertToFormat(QImage::Format_Grayscale8);
+            window.controls().ImagXpress1->picture().convertToFormat(QImage::Format_Grayscale8);
         grey.set_size(g.height(), g.width());
         for (int y = 0; y < g.height(); ++y)
             std::memcpy(&grey[y][0], g.constScanLine(y), std::size_t(g.width()));

@@ -122,22 +122,22 @@ void TestCameraInWindow::startUpLists()
     m_library->drivers = drivers;
     auto window = makeWindow(*m_library);
     QStringList entries;
-    for (int i = 0; i < window->ui->lstDevices->count(); ++i)
-        entries << window->ui->lstDevices->item(i)->text();
+    for (int i = 0; i < window->controls().lstDevices->count(); ++i)
+        entries << window->controls().lstDevices->item(i)->text();
     QTEST(entries, "entries");
-    QTEST(window->ui->lstDevices->currentRow(), "selected");
-    QTEST(window->ui->cmdStart->isEnabled(), "previewEnabled");
-    QVERIFY(!window->ui->cmdStop->isEnabled());
-    QVERIFY(!window->ui->cmdSave->isEnabled());
-    QVERIFY(window->ui->picCapture->isVisible());
-    QVERIFY(!window->ui->ImagXpress1->isVisible());
+    QTEST(window->controls().lstDevices->currentRow(), "selected");
+    QTEST(window->controls().cmdStart->isEnabled(), "previewEnabled");
+    QVERIFY(!window->controls().cmdStop->isEnabled());
+    QVERIFY(!window->controls().cmdSave->isEnabled());
+    QVERIFY(window->controls().picCapture->isVisible());
+    QVERIFY(!window->controls().ImagXpress1->isVisible());
 }
 
 void TestCameraInWindow::closeWhilePreviewingDisconnectsAndDestroys()
 {
     m_library->drivers = {{0, "Camera 0"}};
     auto window = makeWindow(*m_library);
-    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
     QVERIFY(window->camera().PreviewAtivo);
     m_log.clear();
 
@@ -152,8 +152,8 @@ void TestCameraInWindow::closeWhileIdleMakesNoCaptureCall()
 {
     m_library->drivers = {{0, "Camera 0"}};
     auto window = makeWindow(*m_library);
-    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
-    QTest::mouseClick(window->ui->cmdStop, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdStop, Qt::LeftButton);
     m_log.clear();
 
     window->close();
@@ -167,19 +167,19 @@ void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
     qc::QtCaptureLibrary library;
     library.addDriver(std::make_unique<qc::TestPatternDriver>());
     auto window = makeWindow(library);
-    QCOMPARE(window->ui->lstDevices->item(0)->text(), QStringLiteral("QuveloCap Test Pattern"));
+    QCOMPARE(window->controls().lstDevices->item(0)->text(), QStringLiteral("QuveloCap Test Pattern"));
 
-    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
-    QVERIFY(window->ui->cmdSave->isEnabled());
-    QCOMPARE(window->ui->picCapture->findChildren<QWidget*>().size(), 1);
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
+    QVERIFY(window->controls().cmdSave->isEnabled());
+    QCOMPARE(window->controls().picCapture->findChildren<QWidget*>().size(), 1);
     window->cropZoom().Arrastando = true; // a drag whose release never came
-    QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdSave, Qt::LeftButton);
 
-    QCOMPARE(window->ui->ImagXpress1->picture().size(), QSize(640, 480));
+    QCOMPARE(window->controls().ImagXpress1->picture().size(), QSize(640, 480));
     QVERIFY(!window->cropZoom().Arrastando);
-    QVERIFY(window->ui->ImagXpress1->isVisible());
-    QVERIFY(!window->ui->picCapture->isVisible());
-    QVERIFY(window->ui->picCapture->findChildren<QWidget*>().isEmpty());
+    QVERIFY(window->controls().ImagXpress1->isVisible());
+    QVERIFY(!window->controls().picCapture->isVisible());
+    QVERIFY(window->controls().picCapture->findChildren<QWidget*>().isEmpty());
     window.reset(); // before the library whose windows it may hold
 }
 
@@ -191,20 +191,20 @@ void TestCameraInWindow::grabFromCameraWithoutFrameTakesNothing()
     // The last student's frame is still in the image control.
     QImage earlier(640, 480, QImage::Format_RGB32);
     earlier.fill(qRgb(200, 10, 10));
-    window->ui->ImagXpress1->setPicture(earlier);
+    window->controls().ImagXpress1->setPicture(earlier);
     m_desktop->boxes.clear();
 
-    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
-    QVERIFY(window->ui->cmdSave->isEnabled());
-    QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
+    QVERIFY(window->controls().cmdSave->isEnabled());
+    QTest::mouseClick(window->controls().cmdSave, Qt::LeftButton);
 
-    QVERIFY(!window->ui->ImagXpress1->hasImage());
-    QVERIFY(window->ui->picCapture->picture().isNull());
-    QVERIFY(window->ui->ImagXpress1->isVisible());
-    QVERIFY(!window->ui->picCapture->isVisible());
-    QVERIFY(window->ui->cmdStart->isEnabled());
-    QVERIFY(!window->ui->cmdStop->isEnabled());
-    QVERIFY(!window->ui->cmdSave->isEnabled());
+    QVERIFY(!window->controls().ImagXpress1->hasImage());
+    QVERIFY(window->controls().picCapture->picture().isNull());
+    QVERIFY(window->controls().ImagXpress1->isVisible());
+    QVERIFY(!window->controls().picCapture->isVisible());
+    QVERIFY(window->controls().cmdStart->isEnabled());
+    QVERIFY(!window->controls().cmdStop->isEnabled());
+    QVERIFY(!window->controls().cmdSave->isEnabled());
     QCOMPARE(m_desktop->boxes.size(), 1);
     QCOMPARE(m_desktop->boxes.first().text,
              QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado."));
@@ -243,11 +243,11 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
     window->Form_Load();
     window->show();
 
-    QTest::mouseClick(window->ui->cmdStart, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
     QTRY_VERIFY(!library.window(window->camera().JanelaPreview)->currentFrame().isNull());
-    QTest::mouseClick(window->ui->cmdSave, Qt::LeftButton);
+    QTest::mouseClick(window->controls().cmdSave, Qt::LeftButton);
 
-    QCOMPARE(window->ui->ImagXpress1->picture().size(), QSize(640, 480));
+    QCOMPARE(window->controls().ImagXpress1->picture().size(), QSize(640, 480));
     if (holdsPicture) {
         QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), picture);
     } else {

@@ -85,7 +85,7 @@ private:
 
     void chooseUnit(const QString& code)
     {
-        QComboBox* units = m_window->ui->cmbUnidade;
+        QComboBox* units = m_window->controls().cmbUnidade;
         const int index = units->findData(code);
         QVERIFY(index >= 0);
         units->setCurrentIndex(index);
@@ -93,24 +93,24 @@ private:
 
     void typeEnrolment(const QString& text)
     {
-        m_window->ui->txtMatricula->clear();
-        QTest::keyClicks(m_window->ui->txtMatricula, text);
-        QCOMPARE(m_window->ui->txtMatricula->text(), text);
+        m_window->controls().txtMatricula->clear();
+        QTest::keyClicks(m_window->controls().txtMatricula, text);
+        QCOMPARE(m_window->controls().txtMatricula->text(), text);
     }
 
     // A grabbed frame cut by a drag over ImagXpress1, as the operator confirms a photo.
     void cropFrame()
     {
-        m_window->ui->ImagXpress1->setPicture(pattern(640, 480, 40));
-        m_window->ui->picCapture->hide();
-        m_window->ui->ImagXpress1->show();
-        QWidget* vp = m_window->ui->ImagXpress1->viewport();
+        m_window->controls().ImagXpress1->setPicture(pattern(640, 480, 40));
+        m_window->controls().picCapture->hide();
+        m_window->controls().ImagXpress1->show();
+        QWidget* vp = m_window->controls().ImagXpress1->viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(100, 60));
         QTest::mouseMove(vp, QPoint(200, 150));
         QTest::mouseMove(vp, QPoint(260, 260));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(260, 260));
-        QTRY_VERIFY(m_window->ui->ImagXpress2->hasImage());
-        QCOMPARE(m_window->ui->ImagXpress2->picture().size(), QSize(160, 200));
+        QTRY_VERIFY(m_window->controls().ImagXpress2->hasImage());
+        QCOMPARE(m_window->controls().ImagXpress2->picture().size(), QSize(160, 200));
         m_desktop->clear();
     }
 
@@ -152,8 +152,8 @@ private slots:
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
 
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
         QVERIFY(m_desktop->boxes.isEmpty());
         // Byte for byte the JPEG the photo control writes, which stays as the work file.
@@ -161,20 +161,20 @@ private slots:
         QVERIFY(stored.startsWith("\xFF\xD8"));
         QVERIFY(workFiles().isEmpty());
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
-        window.ui->ImagXpress2->setSaveName(again);
-        window.ui->ImagXpress2->saveImage();
+        window.controls().ImagXpress2->setSaveName(again);
+        window.controls().ImagXpress2->saveImage();
         QCOMPARE(stored, fileBytes(again));
 
         const QImage shown =
-            window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
-        window.ui->ImagXpress2->setPicture(QImage());
-        window.ui->lblMensagem->setText(QString());
+            window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        window.controls().ImagXpress2->setPicture(QImage());
+        window.controls().lblMensagem->setText(QString());
         m_desktop->clear();
-        click(window.ui->cmdVerFoto);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        click(window.controls().cmdVerFoto);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
         QVERIFY(workFiles().isEmpty());
-        const QImage read = window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        const QImage read = window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(read, decoded(stored));
         QCOMPARE(read.size(), shown.size());
     }
@@ -200,8 +200,8 @@ private slots:
         insertStudent(*m_cn, QStringLiteral("12"), typed, jpeg(pattern(20, 20, 41)));
         FrmImageCapture& window = startStation();
         cropFrame();
-        const QImage before = window.ui->ImagXpress2->picture();
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        const QImage before = window.controls().ImagXpress2->picture();
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
         typeEnrolment(typed);
         click(window.findChild<QPushButton*>(button));
         QCOMPARE(m_desktop->boxes.size(), 1);
@@ -209,8 +209,8 @@ private slots:
         QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
         QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Information);
         QCOMPARE(m_desktop->calls.size(), 1); // no wait pointer either
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
-        QCOMPARE(window.ui->ImagXpress2->picture(), before);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("anterior"));
+        QCOMPARE(window.controls().ImagXpress2->picture(), before);
         QVERIFY(workFiles().isEmpty());
     }
 
@@ -223,13 +223,13 @@ private slots:
         FrmImageCapture& window = startStation();
         cropFrame();
         chooseUnit(QStringLiteral("1234"));
-        QCOMPARE(window.ui->cmbUnidade->currentText(), QStringLiteral("1234  | Escola Mil"));
+        QCOMPARE(window.controls().cmbUnidade->currentText(), QStringLiteral("1234  | Escola Mil"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
-        window.ui->ImagXpress2->setSaveName(again);
-        window.ui->ImagXpress2->saveImage();
+        window.controls().ImagXpress2->setSaveName(again);
+        window.controls().ImagXpress2->saveImage();
         QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(), fileBytes(again));
         QCOMPARE(photoOf(m_cn, QStringLiteral("123"), kEnrolment).toByteArray(), neighbour);
     }
@@ -261,10 +261,10 @@ private slots:
         cropFrame();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
-        click(window.ui->cmdVerFoto);
-        QVERIFY(!window.ui->ImagXpress2->hasImage());
-        QCOMPARE(window.ui->lblMensagem->text(), mensagem);
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.controls().cmdVerFoto);
+        QVERIFY(!window.controls().ImagXpress2->hasImage());
+        QCOMPARE(window.controls().lblMensagem->text(), mensagem);
         QCOMPARE(m_desktop->calls, calls);
         QVERIFY(workFiles().isEmpty());
     }
@@ -278,8 +278,8 @@ private slots:
         FrmImageCapture& window = startStation();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(),
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(),
                  QStringLiteral("Erro: Não há imagem para gravar."));
         QVERIFY(m_desktop->calls.isEmpty());
         QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
@@ -310,16 +310,16 @@ private slots:
             m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"), {pid});
         };
         loseConnection();
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
         QVERIFY(stored.startsWith("\xFF\xD8") && stored != previous);
 
         loseConnection();
-        window.ui->ImagXpress2->setPicture(QImage());
-        click(window.ui->cmdVerFoto);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
-        QCOMPARE(window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
+        window.controls().ImagXpress2->setPicture(QImage());
+        click(window.controls().cmdVerFoto);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
                  decoded(stored));
         QVERIFY(workFiles().isEmpty());
     }
@@ -340,8 +340,8 @@ private slots:
         m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET matricula = matricula "
                                      "WHERE matricula = ?"),
                       {kEnrolment});
-        click(window.ui->Command1);
-        const QString said = window.ui->lblMensagem->text();
+        click(window.controls().Command1);
+        const QString said = window.controls().lblMensagem->text();
         m_cn->rollbackTransaction();
         QVERIFY2(said.startsWith(QLatin1String("Erro: ")) && said.contains(QLatin1String("lock")),
                  qPrintable(said));
@@ -371,9 +371,9 @@ private slots:
         cropFrame();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        const QString line = window.ui->lblMensagem->text();
-        const QString whole = window.ui->lblMensagem->toolTip();
+        click(window.controls().Command1);
+        const QString line = window.controls().lblMensagem->text();
+        const QString whole = window.controls().lblMensagem->toolTip();
         QVERIFY2(line.startsWith(QLatin1String("Erro: ")) && !line.contains(QLatin1Char('\n')),
                  qPrintable(line));
         QVERIFY2(line.contains(QLatin1String("foto bloqueada pela secretaria")), qPrintable(line));
@@ -416,12 +416,12 @@ private slots:
         insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
         FrmImageCapture& window = startStation();
         cropFrame();
-        QVERIFY(window.ui->ImagXpress2->picture().size() == QSize(160, 200));
+        QVERIFY(window.controls().ImagXpress2->picture().size() == QSize(160, 200));
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
-        click(window.ui->Command1);
-        const QString said = window.ui->lblMensagem->toolTip();
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.controls().Command1);
+        const QString said = window.controls().lblMensagem->toolTip();
         QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo")) &&
                      said.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
                  qPrintable(said));
@@ -431,7 +431,7 @@ private slots:
 
         m_desktop->clear();
         m_desktop->nextSaveName = exported;
-        click(window.ui->cmdSalvar);
+        click(window.controls().cmdSalvar);
         QCOMPARE(m_desktop->boxes.size(), 1);
         QVERIFY2(m_desktop->boxes.first().text.startsWith(
                      QStringLiteral("Erro: Não foi possível gravar o arquivo")),
