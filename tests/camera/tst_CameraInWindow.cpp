@@ -167,7 +167,8 @@ void TestCameraInWindow::grabOnTestPatternShowsFullFrameAndClearsDrag()
     qc::QtCaptureLibrary library;
     library.addDriver(std::make_unique<qc::TestPatternDriver>());
     auto window = makeWindow(library);
-    QCOMPARE(window->controls().lstDevices->item(0)->text(), QStringLiteral("QuveloCap Test Pattern"));
+    QCOMPARE(window->controls().lstDevices->item(0)->text(),
+             QStringLiteral("QuveloCap Test Pattern"));
 
     QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
     QVERIFY(window->controls().cmdSave->isEnabled());

@@ -141,8 +141,8 @@ private slots:
         QCOMPARE(m_desktop->calls,
                  (QStringList{QStringLiteral("wait:on"), QStringLiteral("wait:off")}));
         QCOMPARE(m_window->controls().cmbUnidade->count(), 0);
-        for (QLineEdit* box :
-             {dialog()->controls().txtsrv, dialog()->controls().txtdb, dialog()->controls().txtus, dialog()->controls().txtpw})
+        for (QLineEdit* box : {dialog()->controls().txtsrv, dialog()->controls().txtdb,
+                               dialog()->controls().txtus, dialog()->controls().txtpw})
             QCOMPARE(box->text(), QString());
         QCOMPARE(dialog()->focusWidget(), dialog()->controls().txtsrv);
         QCOMPARE(dialog()->controls().Label5->text(), QStringLiteral("-"));
@@ -239,7 +239,8 @@ private slots:
         QCOMPARE(d->controls().Command1->font().pointSizeF(), 9.75);
         QCOMPARE(d->controls().Command3->font().pointSizeF(), 9.75);
         QCOMPARE(d->font().pointSizeF(), 8.25);
-        for (QPushButton* b : {d->controls().Command1, d->controls().Command2, d->controls().Command3})
+        for (QPushButton* b :
+             {d->controls().Command1, d->controls().Command2, d->controls().Command3})
             QVERIFY(!b->isDefault() && !b->autoDefault());
         // Tab order: the four boxes, then Confirmar, Testar, Cancelar.
         QList<QWidget*> order;
@@ -249,8 +250,10 @@ private slots:
                 order.append(w);
             w = w->nextInFocusChain();
         }
-        QCOMPARE(order, (QList<QWidget*>{d->controls().txtsrv, d->controls().txtdb, d->controls().txtus, d->controls().txtpw,
-                                         d->controls().Command1, d->controls().Command2, d->controls().Command3}));
+        QCOMPARE(order,
+                 (QList<QWidget*>{d->controls().txtsrv, d->controls().txtdb, d->controls().txtus,
+                                  d->controls().txtpw, d->controls().Command1,
+                                  d->controls().Command2, d->controls().Command3}));
     }
 
     void confirm_data()
@@ -335,7 +338,8 @@ private slots:
         const QStringList typed{QStringLiteral(" sqlite:") + m_database,
                                 QStringLiteral("Matrícula \"2º\", ação"), QStringLiteral("@op\\x"),
                                 QStringLiteral(" s;e{n}h=a,\" ")};
-        QLineEdit* boxes[] = {d->controls().txtsrv, d->controls().txtdb, d->controls().txtus, d->controls().txtpw};
+        QLineEdit* boxes[] = {d->controls().txtsrv, d->controls().txtdb, d->controls().txtus,
+                              d->controls().txtpw};
         for (int i = 0; i < 4; ++i) {
             boxes[i]->clear();
             type(boxes[i], typed[i]);

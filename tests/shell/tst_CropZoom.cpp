@@ -205,7 +205,8 @@ private slots:
         QFETCH(float, y);
         QFETCH(QPoint, anchor);
         FrmImageCapture& window = windowWithFrame();
-        qc::CropZoom crop({window.controls().ImagXpress1, window.controls().ImagXpress2, window.controls().cmbZoom},
+        qc::CropZoom crop({window.controls().ImagXpress1, window.controls().ImagXpress2,
+                           window.controls().cmbZoom},
                           *m_desktop, [=] { return QPointF(twipsPerPixel, twipsPerPixel); });
         crop.ImagXpress1_MouseDown(1, 0, x, y);
         crop.ImagXpress1_MouseMove(1, 0, float(twipsPerPixel * 300), float(twipsPerPixel * 300));

@@ -161,10 +161,13 @@ private slots:
         checkFont(window.controls().lblMensagem, 9.75, true);
         checkFont(window.controls().Label4, 9.75, false);
 
-        QCOMPARE(window.controls().Label4->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(window.controls().Label4->palette().color(QPalette::WindowText),
+                 QColor(0, 0, 255));
         QVERIFY(window.controls().lblMensagem->autoFillBackground());
-        QCOMPARE(window.controls().lblMensagem->palette().color(QPalette::Window), QColor(192, 192, 192));
-        QCOMPARE(window.controls().picCapture->palette().color(QPalette::Window), QColor(128, 128, 128));
+        QCOMPARE(window.controls().lblMensagem->palette().color(QPalette::Window),
+                 QColor(192, 192, 192));
+        QCOMPARE(window.controls().picCapture->palette().color(QPalette::Window),
+                 QColor(128, 128, 128));
         QCOMPARE(window.controls().ImagXpress1->viewport()->palette().color(QPalette::Window),
                  QColor(128, 128, 128));
         QCOMPARE(window.controls().ImagXpress2->viewport()->palette().color(QPalette::Window),
@@ -252,7 +255,8 @@ private slots:
         FrmImageCapture& window = makeWindow();
         window.Form_Load();
         QCOMPARE(window.controls().lstDevices->count(), 1);
-        QCOMPARE(window.controls().lstDevices->item(0)->text(), QStringLiteral("No Device Available"));
+        QCOMPARE(window.controls().lstDevices->item(0)->text(),
+                 QStringLiteral("No Device Available"));
         QVERIFY(window.controls().lstDevices->selectedItems().isEmpty());
         QVERIFY(!window.controls().cmdStart->isEnabled());
         QVERIFY(!window.controls().cmdStop->isEnabled());

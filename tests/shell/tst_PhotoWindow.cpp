@@ -174,7 +174,8 @@ private slots:
         QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
         QVERIFY(workFiles().isEmpty());
-        const QImage read = window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        const QImage read =
+            window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(read, decoded(stored));
         QCOMPARE(read.size(), shown.size());
     }
