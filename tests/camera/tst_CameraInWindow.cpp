@@ -6,6 +6,7 @@
 
 #include "camera/CameraController.h"
 #include "camera/CaptureWindow.h"
+#include "camera/PictureFileDriver.h"
 #include "camera/QtCaptureLibrary.h"
 #include "camera/TestPatternDriver.h"
 #include "imaging/CropZoom.h"
@@ -18,7 +19,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -66,6 +69,8 @@ private slots:
     void closeWhileIdleMakesNoCaptureCall();
     void grabOnTestPatternShowsFullFrameAndClearsDrag();
     void grabFromCameraWithoutFrameTakesNothing();
+    void previewThatCannotOpenSaysTheDriversReason_data();
+    void previewThatCannotOpenSaysTheDriversReason();
     void grabLeavesSystemClipboardUntouched_data();
     void grabLeavesSystemClipboardUntouched();
 
@@ -210,6 +215,45 @@ void TestCameraInWindow::grabFromCameraWithoutFrameTakesNothing()
     QCOMPARE(m_desktop->boxes.first().text,
              QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado."));
     QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
+    window.reset();
+}
+
+void TestCameraInWindow::previewThatCannotOpenSaysTheDriversReason_data()
+{
+    QTest::addColumn<bool>("holdsFile");
+    QTest::newRow("empty folder") << false;
+    QTest::newRow("a file that is not a picture") << true;
+}
+
+// The driver's reason travels from its open, through the capture window and the
+// library, to the operator's box, with the station's own words in front.
+void TestCameraInWindow::previewThatCannotOpenSaysTheDriversReason()
+{
+    QFETCH(bool, holdsFile);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    if (holdsFile) {
+        QFile file(folder.filePath(QStringLiteral("aluno.jpg")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a picture");
+    }
+    qc::QtCaptureLibrary library;
+    library.addDriver(std::make_unique<qc::PictureFileDriver>(folder.path()));
+    auto window = makeWindow(library);
+    m_desktop->boxes.clear();
+
+    QTest::mouseClick(window->controls().cmdStart, Qt::LeftButton);
+
+    QCOMPARE(m_desktop->boxes.size(), 1);
+    QCOMPARE(m_desktop->boxes.first().text,
+             QStringLiteral("Não foi possível abrir a câmera.\n\nMotivo informado pelo driver: ") +
+                 (holdsFile ? QStringLiteral("Não foi possível ler ")
+                            : QStringLiteral("Nenhuma imagem em ")) +
+                 folder.path());
+    QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Warning);
+    QVERIFY(window->controls().cmdStart->isEnabled());
+    QVERIFY(!window->controls().cmdSave->isEnabled());
+    QVERIFY(window->controls().picCapture->findChildren<qc::CaptureWindow*>().isEmpty());
     window.reset();
 }
 
