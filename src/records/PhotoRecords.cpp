@@ -17,8 +17,6 @@
 
 namespace qc {
 
-const QString PhotoRecords::RestartText = QStringLiteral(
-    "ERROR:  current transaction is aborted, commands ignored until end of transaction block");
 const QString PhotoRecords::WorkFilePrefix = QStringLiteral("pictemp-");
 
 namespace {
@@ -30,144 +28,11 @@ Error fileError(const QString& what, const QFile& file)
                      .arg(what, QDir::toNativeSeparators(file.fileName()), file.errorString()));
 }
 
-// Serialization failures and deadlocks (class 40) end a statement that would succeed if
-// run again; a lock that stays held ends in a timeout instead, which is reported.
-bool worthRetrying(const DatabaseError& error)
-{
-    return error.sqlState().startsWith(QLatin1String("40"));
-}
-
 } // namespace
 
 PhotoRecords::PhotoRecords(Module1& module, std::function<void(const QString&)> setMensagem)
-    : m_module(module), m_setMensagem(std::move(setMensagem))
+    : m_module(module), m_repository(module), m_setMensagem(std::move(setMensagem))
 {}
-
-template <typename Work> auto PhotoRecords::onConnection(Work&& work)
-{
-    std::shared_ptr<Connection> cn = m_module.cnBanco();
-    for (int attempt = 0;; ++attempt) {
-        try {
-            if (!cn)
-                throw DatabaseError(
-                    QStringLiteral("A conexão com o banco de dados não está aberta."), QString(),
-                    true);
-            return work(*cn);
-        } catch (const DatabaseError& error) {
-            if (attempt > 0)
-                throw;
-            if (worthRetrying(error))
-                continue;
-            if (!error.connectionLost())
-                throw;
-            try {
-                cn = m_module.reconnect();
-            } catch (const DatabaseError& reopen) {
-                if (reopen.connectionLost()) // no server stored: nothing to reopen
-                    throw error;
-                throw DatabaseError(error.description() + QLatin1Char('\n') + reopen.description(),
-                                    reopen.sqlState(), true);
-            }
-        }
-    }
-}
-
-PhotoRecords::Outcome PhotoRecords::writeField(const QString& Tabela, const QString& CampoFoto,
-                                               const QString& Filtro,
-                                               const QVariantList& FiltroValores,
-                                               const QByteArray& bytes)
-{
-    ProviderConnection::checkIdentifier(Tabela);
-    ProviderConnection::checkIdentifier(CampoFoto);
-    // The row is named by its key fields and the photo written once: no hidden row
-    // address (a table may have its own "rowid", or none), no read of the old photo, no
-    // empty value written first for a trigger to see.
-    // One statement, so it is whole or not at all without a transaction of its own (one
-    // round trip to a server): it changes the row only when the key names exactly one.
-    const QString statement = QStringLiteral("UPDATE ") + Tabela + QStringLiteral(" SET ") +
-                              CampoFoto + QStringLiteral(" = ? WHERE (") + Filtro +
-                              QStringLiteral(") AND (SELECT COUNT(*) FROM ") + Tabela +
-                              QStringLiteral(" WHERE ") + Filtro + QStringLiteral(") = 1");
-    QVariantList values;
-    values.reserve(2 * FiltroValores.size() + 1);
-    values.append(bytes);
-    values.append(FiltroValores);
-    values.append(FiltroValores);
-    if (m_probe)
-        m_probe->opened(statement);
-    return onConnection([&](Connection& cn) {
-        for (int attempt = 0;; ++attempt) {
-            if (cn.execute(statement, values) == 1)
-                return Outcome::Done;
-            // Nothing changed: no row, or several that the key cannot tell apart.
-            const ResultTable count =
-                cn.provider().query(QStringLiteral("SELECT COUNT(*) FROM ") + Tabela +
-                                        QStringLiteral(" WHERE ") + Filtro,
-                                    FiltroValores);
-            const qint64 rows = count.rows.isEmpty() ? 0 : count.rows.first().first().toLongLong();
-            if (rows == 0)
-                return Outcome::NotFound;
-            if (rows > 1)
-                throw Error(QStringLiteral("Há %1 registros para esta unidade e matrícula; "
-                                           "nenhuma foto foi alterada.")
-                                .arg(rows));
-            // One row now: another station changed it while this store ran.
-            if (attempt > 0)
-                throw Error(QStringLiteral("O registro do aluno mudou durante a gravação em "
-                                           "outra estação; a foto não foi gravada."));
-        }
-    });
-}
-
-PhotoRecords::Outcome PhotoRecords::readField(const QString& Tabela, const QString& CampoFoto,
-                                              const QString& CampoChave, const QString& ValorChave,
-                                              const QString& Unidade, QByteArray& bytes)
-{
-    bytes.clear();
-    ProviderConnection::checkIdentifier(Tabela);
-    ProviderConnection::checkIdentifier(CampoFoto);
-    ProviderConnection::checkIdentifier(CampoChave);
-    QString statement = QStringLiteral("SELECT ") + CampoChave + QStringLiteral(", ") + CampoFoto +
-                        QStringLiteral(" FROM ") + Tabela;
-    QVariantList params;
-    if (!Unidade.isEmpty()) {
-        statement +=
-            QStringLiteral(" WHERE CodigoUnidade = ? and ") + CampoChave + QStringLiteral(" = ?");
-        params = {Unidade, ValorChave};
-    } else {
-        statement += QStringLiteral(" WHERE ") + CampoChave + QStringLiteral(" = ?");
-        params = {ValorChave};
-    }
-    ResultTable table =
-        onConnection([&](Connection& cn) { return cn.provider().query(statement, params, 1); });
-    if (m_probe)
-        m_probe->opened(statement);
-    if (table.rows.isEmpty())
-        return Outcome::NotFound;
-    QVariant& value = table.rows.first()[1];
-    if (ProviderConnection::isNull(value))
-        return Outcome::NoPhoto;
-    // Taken over, not copied: the row lets go of the bytes with the table.
-    bytes = value.typeId() == QMetaType::QByteArray
-                ? std::move(*static_cast<QByteArray*>(value.data()))
-                : value.toString().toUtf8();
-    return bytes.isEmpty() ? Outcome::NoPhoto : Outcome::Done;
-}
-
-PhotoRecords::Outcome PhotoRecords::storePhoto(const QString& unit, const QString& enrolment,
-                                               const QByteArray& bytes)
-{
-    return writeField(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
-                      QStringLiteral("codigounidade = ? and matricula = ?"), {unit, enrolment},
-                      bytes);
-}
-
-PhotoRecords::Outcome PhotoRecords::readPhoto(const QString& unit, const QString& enrolment,
-                                              QByteArray& bytes)
-{
-    return readField(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
-                     QStringLiteral("matricula"), enrolment, unit, bytes);
-}
 
 QString PhotoRecords::workFolder()
 {
@@ -204,7 +69,7 @@ void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,
     QByteArray bytes;
 
     auto attempt = [&]() -> Outcome {
-        const Outcome found = readField(Tabela, CampoFoto, CampoChave, ValorChave, Unidade, bytes);
+        const Outcome found = m_repository.readField(Tabela, CampoFoto, CampoChave, ValorChave, Unidade, bytes);
         if (found == Outcome::NotFound) {
             Imagem.setPicture(QImage());
             m_setMensagem(QStringLiteral("Registro não encontrado!"));
@@ -238,8 +103,10 @@ void PhotoRecords::LerFoto(const QString& Tabela, const QString& CampoFoto,
     try {
         try {
             outcome = attempt();
-        } catch (const Error& error) {
-            if (error.description() != RestartText)
+        } catch (const DatabaseError& error) {
+            // The server refused the read inside a transaction that had already failed;
+            // by then the repository has ended it.
+            if (error.kind() != DatabaseError::Kind::AbortedTransaction)
                 throw;
             // Once only: a failure of the second attempt takes the clean-up below.
             outcome = attempt();
@@ -301,7 +168,7 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         desktop.setWaitCursor(false);
         if (m_probe)
             m_probe->aboutToUpdate();
-        if (writeField(Tabela, CampoFoto, Filtro, FiltroValores, bytes) == Outcome::NotFound)
+        if (m_repository.writeField(Tabela, CampoFoto, Filtro, FiltroValores, bytes) == Outcome::NotFound)
             m_setMensagem(QStringLiteral("Registro não encontrado!"));
         else
             m_setMensagem(QStringLiteral("Foto salva com sucesso"));

@@ -8,6 +8,7 @@
 #include "common/RecordingDesktop.h"
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
+#include "records/DatabaseError.h"
 #include "records/Module1.h"
 #include "records/PhotoPanel.h"
 
@@ -664,26 +665,37 @@ private slots:
         QVERIFY(waitCalls(*m_desktop).isEmpty());
     }
 
-    // The server's "transaction is aborted" answer makes the read start over once.
+    // The server's "transaction is aborted" answer makes the read start over once, known by
+    // its state whatever language the server speaks.
     void readRestartsOnce_data()
     {
         QTest::addColumn<int>("failures");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("state");
         QTest::addColumn<int>("opens");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("once, then read") << 1 << PhotoRecords::RestartText << 2 << true;
+        const QString english = QStringLiteral("ERROR:  current transaction is aborted, commands "
+                                               "ignored until end of transaction block");
+        const QString portuguese = QStringLiteral("ERRO:  transação atual foi interrompida, "
+                                                  "comandos ignorados até o fim do bloco de "
+                                                  "transação");
+        QTest::newRow("once, then read") << 1 << english << QStringLiteral("25P02") << 2 << true;
         QTest::newRow("again in the second attempt")
-            << 2 << PhotoRecords::RestartText << 2 << false;
+            << 2 << english << QStringLiteral("25P02") << 2 << false;
         QTest::newRow("other text: no restart")
-            << 1 << QStringLiteral("ERROR: something else") << 1 << false;
-        QTest::newRow("restart text in other case: no restart")
-            << 1 << PhotoRecords::RestartText.toLower() << 1 << false;
+            << 1 << QStringLiteral("ERROR: something else") << QStringLiteral("42601") << 1
+            << false;
+        QTest::newRow("restart text in Portuguese")
+            << 1 << portuguese << QStringLiteral("25P02") << 2 << true;
+        QTest::newRow("restart text without the state: no restart")
+            << 1 << english << QString() << 1 << false;
     }
 
     void readRestartsOnce()
     {
         QFETCH(int, failures);
         QFETCH(QString, text);
+        QFETCH(QString, state);
         QFETCH(int, opens);
         QFETCH(bool, shown);
         const QByteArray photo = jpegOfSize(40000, 31);
@@ -693,7 +705,7 @@ private slots:
         m_log.onRead = [&] {
             if (m_log.read.size() % 3 == 2 && failed < failures) {
                 ++failed;
-                throw qc::Error(text);
+                throw qc::DatabaseError(text, state);
             }
         };
         m_panel->cmdVerFoto_Click();
