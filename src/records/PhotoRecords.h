@@ -23,14 +23,12 @@ public:
 
 // Reading and storing the photo field of a student's row on the shared connection.
 //
-// The window's procedures LerFoto/GravarFoto around the photo repository, with the work
-// file, the pointer and the status line.
+// The window's procedures LerFoto/GravarFoto around the photo repository, with the
+// pointer and the status line.
 class PhotoRecords
 {
 public:
     static constexpr qsizetype ChunkSize = 16384;
-    // Work files are named WorkFilePrefix + six random characters + ".jpg".
-    static const QString WorkFilePrefix;
 
     using Outcome = PhotoRepository::Outcome;
 
@@ -56,27 +54,27 @@ public:
     }
 
     // Shows the photo of the row whose CampoChave is ValorChave (and whose unit is
-    // Unidade, unless that is empty) in Imagem, through a work file of its own. The
-    // outcome goes to the status line, a failure as "Erro: " and the reason.
+    // Unidade, unless that is empty) in Imagem, decoded from memory. The outcome goes to
+    // the status line, a failure as "Erro: " and the reason.
     void LerFoto(const QString& Tabela, const QString& CampoFoto, const QString& CampoChave,
                  const QString& ValorChave, PictureHolder& Imagem, const QString& Unidade);
 
-    // Replaces the photo of the row that Filtro selects with the bytes of Arquivo.
+    // Replaces the photo of the row that Filtro selects with the JPEG bytes Foto.
     void GravarFoto(const QString& Tabela, const QString& CampoFoto, const QString& Filtro,
-                    const QVariantList& FiltroValores, const QString& Arquivo);
-
-    // The folder of the station's work files: the user's runtime folder when there is
-    // one, else the user's cache folder; never the program's folder.
-    static QString workFolder();
-    // A new work file there, empty, private to the owner, of a name no other station
-    // uses. Throws Error.
-    static QString newWorkFile();
-
-    // The picture in the work file, through the station's one decoder of stored photos
-    // (only common formats, cut-off files and absurd declared sizes refused).
-    static QImage loadPicture(const QString& path);
+                    const QVariantList& FiltroValores, const QByteArray& Foto);
 
 private:
+    struct ReadRequest
+    {
+        const QString& Tabela;
+        const QString& CampoFoto;
+        const QString& CampoChave;
+        const QString& ValorChave;
+        const QString& Unidade;
+    };
+    Outcome showPhoto(const ReadRequest& request, PictureHolder& Imagem);
+    void appendChunks(const QByteArray& Foto);
+
     Module1& m_module;
     PhotoRepository m_repository;
     std::function<void(const QString&)> m_setMensagem;
