@@ -169,7 +169,7 @@ int Cli::run(const QStringList& arguments, SettingsStore& stored, Console& conso
     Module1 module(desktop, settings);
     if (!module.AbrirConexao())
         return UsageOrConnection; // the desktop has told why
-    UnitRoster roster(module.cnBanco(), options.unit);
+    UnitRoster roster(module, options.unit);
     Run run(console, options);
     try {
         if (!roster.unitExists())

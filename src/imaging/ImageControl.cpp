@@ -161,6 +161,24 @@ int ImageControl::jpegQuality() const
     return d->jpegQuality;
 }
 
+namespace {
+
+// The JPEG encoder's bytes of image, or its reason in error when it refuses.
+QByteArray jpegOf(const QImage& image, int quality, QString& error)
+{
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    if (writer.write(image))
+        return encoded;
+    error = writer.errorString();
+    return QByteArray();
+}
+
+} // namespace
+
 void ImageControl::saveImage() const
 {
     if (d->image.isNull())
@@ -171,17 +189,24 @@ void ImageControl::saveImage() const
         throw Error(QStringLiteral("Formato de arquivo não suportado: %1.").arg(d->saveFormat));
 
     // Encoded in memory and written through the verified writer: a full disk or a folder
-    // that refuses the file is reported, and a file already under the name stays as it
-    // was (the database store reads this file back).
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(d->jpegQuality);
-    if (!writer.write(d->image))
+    // that refuses the file is reported, and a file already under the name stays as it was.
+    QString error;
+    const QByteArray encoded = jpegOf(d->image, d->jpegQuality, error);
+    if (encoded.isEmpty())
         throw Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
-                        .arg(d->saveName, writer.errorString()));
+                        .arg(d->saveName, error));
     VerifiedFile::write(d->saveName, encoded);
+}
+
+QByteArray ImageControl::encodeJpeg() const
+{
+    if (d->image.isNull())
+        throw Error(QStringLiteral("Não há imagem para gravar."));
+    QString error;
+    QByteArray encoded = jpegOf(d->image, d->jpegQuality, error);
+    if (encoded.isEmpty())
+        throw Error(QStringLiteral("Não foi possível gravar a imagem: %1").arg(error));
+    return encoded;
 }
 
 QPointF ImageControl::controlToImage(QPoint controlPixel) const

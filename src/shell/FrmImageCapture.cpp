@@ -189,7 +189,7 @@ void FrmImageCapture::Form_Load()
 {
     MontarListaDispositivos();
 
-    // The application folder and its separator, where the photo's work file lives.
+    // The application folder and its separator, written once before the connection opens.
     m_module1->setCaminhoApp(m_services.appFolder + QLatin1Char('/'));
 
     if (ui->lstDevices->count() > 0) {

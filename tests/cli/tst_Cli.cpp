@@ -5,6 +5,7 @@
 #include "cli/Cli.h"
 #include "cli/Console.h"
 #include "cli/FileNameCodec.h"
+#include "records/ProviderConnection.h"
 #include "records/DatabaseFixture.h"
 #include "records/MemorySettings.h"
 #include "records/PhotoTestKit.h"
@@ -55,6 +56,9 @@ class tst_Cli : public QObject
     std::optional<QString> m_environmentPassword;
     std::function<std::optional<QString>(const QString&)> m_askPassword;
     QStringList m_asked;
+    // A terminal on stderr (the progress line is drawn), and what happens at each line.
+    bool m_terminal = false;
+    std::function<void()> m_onErr;
 
     int run(const QStringList& arguments)
     {
@@ -64,7 +68,12 @@ class tst_Cli : public QObject
         console.environmentPassword = m_environmentPassword;
         console.askPassword = m_askPassword;
         console.out = [this](const QString& text) { m_out += text; };
-        console.err = [this](const QString& text) { m_err += text; };
+        console.progress = m_terminal;
+        console.err = [this](const QString& text) {
+            m_err += text;
+            if (m_onErr)
+                m_onErr();
+        };
         return Cli::run(QStringList{QStringLiteral("quvelocap")} + arguments, m_settings, console);
     }
     QString dir(const QString& name = QStringLiteral("fotos")) const
@@ -100,6 +109,8 @@ private slots:
         m_environmentPassword.reset();
         m_askPassword = nullptr;
         m_asked.clear();
+        m_terminal = false;
+        m_onErr = nullptr;
     }
 
     void cleanup()
@@ -167,6 +178,37 @@ private slots:
                      QVariant(photo(quint32(i))));
         QCOMPARE(photoOf(m_cn, QStringLiteral("1"), QStringLiteral("1002")), QVariant());
         QCOMPARE(photoOf(m_cn, QStringLiteral("2"), QStringLiteral("1001")), QVariant(other));
+    }
+
+    // The server drops the run's connection between two photos (a restart, an
+    // administrator): the export opens it again once and every photo still arrives.
+    void exportReconnectsOnce()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        if (engine != QLatin1String("postgresql"))
+            QSKIP("only a server can drop the connection");
+        for (int i = 0; i < 5; ++i)
+            insertStudent(*m_cn, QStringLiteral("1"), QStringLiteral("100%1").arg(i),
+                          photo(quint32(i)));
+        m_terminal = true;
+        bool dropped = false;
+        m_onErr = [&] {
+            // At the first progress line, photos are still to come.
+            if (dropped)
+                return;
+            dropped = true;
+            const qc::ResultTable gone = m_cn->provider().query(
+                QStringLiteral("SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity "
+                               "WHERE datname = current_database() AND pid <> pg_backend_pid()"),
+                {});
+            QCOMPARE(gone.rows.size(), 1);
+        };
+        QCOMPARE(run({"export", "--unit", "1", "--dir", dir()}), int(Cli::Done));
+        QVERIFY(dropped);
+        QVERIFY2(m_out.contains(QStringLiteral("5 fotos exportadas")), qPrintable(m_out));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(readAll(QDir(dir()).filePath(QStringLiteral("100%1.jpg").arg(i))),
+                     photo(quint32(i)));
     }
 
     void existingFileIsKeptUnlessForced()
