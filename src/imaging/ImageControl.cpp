@@ -193,8 +193,8 @@ void ImageControl::saveImage() const
     QString error;
     const QByteArray encoded = jpegOf(d->image, d->jpegQuality, error);
     if (encoded.isEmpty())
-        throw Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
-                        .arg(d->saveName, error));
+        throw Error(
+            QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2").arg(d->saveName, error));
     VerifiedFile::write(d->saveName, encoded);
 }
 

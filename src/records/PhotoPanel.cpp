@@ -5,7 +5,6 @@
 #include "records/Module1.h"
 #include "records/UnitList.h"
 
-
 namespace qc {
 
 const QString PhotoPanel::Tabela = QStringLiteral("Aca_FichaCadastralAluno");

@@ -20,9 +20,9 @@ PhotoRecords::PhotoRecords(Module1& module, std::function<void(const QString&)> 
 PhotoRecords::Outcome PhotoRecords::showPhoto(const ReadRequest& request, PictureHolder& Imagem)
 {
     QByteArray bytes;
-    const Outcome found = m_repository.readField(request.Tabela, request.CampoFoto,
-                                                 request.CampoChave, request.ValorChave,
-                                                 request.Unidade, bytes);
+    const Outcome found =
+        m_repository.readField(request.Tabela, request.CampoFoto, request.CampoChave,
+                               request.ValorChave, request.Unidade, bytes);
     if (found == Outcome::NotFound) {
         Imagem.setPicture(QImage());
         m_setMensagem(QStringLiteral("Registro não encontrado!"));

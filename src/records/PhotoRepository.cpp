@@ -66,7 +66,8 @@ QByteArray takeBytes(QVariant& value)
 bool passing(const DatabaseError& error)
 {
     const DatabaseError::Kind kind = error.kind();
-    return kind == DatabaseError::Kind::Transient || kind == DatabaseError::Kind::AbortedTransaction;
+    return kind == DatabaseError::Kind::Transient ||
+           kind == DatabaseError::Kind::AbortedTransaction;
 }
 
 } // namespace
@@ -106,11 +107,9 @@ template <typename Work> auto PhotoRepository::onConnection(Work&& work)
     }
 }
 
-PhotoRepository::Outcome PhotoRepository::writeField(const QString& Tabela,
-                                                     const QString& CampoFoto,
-                                                     const QString& Filtro,
-                                                     const QVariantList& FiltroValores,
-                                                     const QByteArray& bytes)
+PhotoRepository::Outcome
+PhotoRepository::writeField(const QString& Tabela, const QString& CampoFoto, const QString& Filtro,
+                            const QVariantList& FiltroValores, const QByteArray& bytes)
 {
     ProviderConnection::checkIdentifier(Tabela);
     ProviderConnection::checkIdentifier(CampoFoto);
@@ -153,8 +152,7 @@ PhotoRepository::Outcome PhotoRepository::writeField(const QString& Tabela,
     });
 }
 
-PhotoRepository::Outcome PhotoRepository::readField(const QString& Tabela,
-                                                    const QString& CampoFoto,
+PhotoRepository::Outcome PhotoRepository::readField(const QString& Tabela, const QString& CampoFoto,
                                                     const QString& CampoChave,
                                                     const QString& ValorChave,
                                                     const QString& Unidade, QByteArray& bytes)
@@ -184,8 +182,7 @@ PhotoRepository::Outcome PhotoRepository::readField(const QString& Tabela,
     return bytes.isEmpty() ? Outcome::NoPhoto : Outcome::Done;
 }
 
-PhotoRepository::Outcome PhotoRepository::storePhoto(const QString& unit,
-                                                     const QString& enrolment,
+PhotoRepository::Outcome PhotoRepository::storePhoto(const QString& unit, const QString& enrolment,
                                                      const QByteArray& bytes)
 {
     return writeField(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),

@@ -5,10 +5,10 @@
 #include "cli/Cli.h"
 #include "cli/Console.h"
 #include "cli/FileNameCodec.h"
-#include "records/ProviderConnection.h"
 #include "records/DatabaseFixture.h"
 #include "records/MemorySettings.h"
 #include "records/PhotoTestKit.h"
+#include "records/ProviderConnection.h"
 
 #include <QDir>
 #include <QFile>

@@ -77,7 +77,8 @@ int main(int argc, char** argv)
             std::getline(std::cin, go);
         if (store) {
             QFile source(QStringLiteral("%1/%2_%3.jpg").arg(folder, label).arg(i));
-            const QByteArray photo = source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
+            const QByteArray photo =
+                source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
             records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
                                QStringLiteral("codigounidade = ? and matricula = ?"),
                                {kUnit, kEnrolment}, photo);

@@ -517,7 +517,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("description"); // what follows "Erro: ", or a part of it
         QTest::newRow("empty photo") << "empty"
-                                         << "está vazio; a foto anterior foi mantida.";
+                                     << "está vazio; a foto anterior foi mantida.";
         QTest::newRow("update refused by a trigger") << "trigger"
                                                      << "foto bloqueada pela secretaria";
         QTest::newRow("connection killed at the first chunk")
@@ -558,7 +558,8 @@ private slots:
             const qint64 backend = pid.fields(QStringLiteral("pid")).value().toLongLong();
             QVERIFY(backend > 0);
             m_log.onFirstAppend = [this, backend] {
-                m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"), {backend});
+                m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"),
+                              {backend});
             };
         } else if (fault == QLatin1String("close")) {
             // The station's connection goes away between the chunks and the update.
@@ -674,9 +675,8 @@ private slots:
         QTest::newRow("once, then read") << 1 << english << QStringLiteral("25P02") << 2 << true;
         QTest::newRow("again in the second attempt")
             << 2 << english << QStringLiteral("25P02") << 2 << false;
-        QTest::newRow("other text: no restart")
-            << 1 << QStringLiteral("ERROR: something else") << QStringLiteral("42601") << 1
-            << false;
+        QTest::newRow("other text: no restart") << 1 << QStringLiteral("ERROR: something else")
+                                                << QStringLiteral("42601") << 1 << false;
         QTest::newRow("restart text in Portuguese")
             << 1 << portuguese << QStringLiteral("25P02") << 2 << true;
         QTest::newRow("restart text without the state: no restart")
