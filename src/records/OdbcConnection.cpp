@@ -109,10 +109,8 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    // wholeValues: binary values are handed to the driver at once instead of in pieces at
-    // execution (psqlODBC gathers the pieces into a copy of its own first).
-    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, bool wholeValues)
-        : m_dbc(dbc), m_wholeValues(wholeValues)
+    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, BinaryBinding binding)
+        : m_dbc(dbc), m_binding(binding)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
@@ -210,20 +208,24 @@ private:
         } else if (v.typeId() == QMetaType::QByteArray) {
             p.bytes = v.toByteArray();
             const SQLLEN n = SQLLEN(p.bytes.size());
-            // SQL Server wants a column size of 0 (max) beyond 8,000 bytes.
-            const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
-            if (n > ChunkSize && !m_wholeValues) {
+            const bool whole = m_binding == BinaryBinding::WholeVarBinary;
+            const SQLULEN columnSize = whole && n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
+            // SQL Server's drivers send a long binary of its real length as varbinary(max)
+            // in pieces (PLP), and take its data at execution; FreeTDS refuses data at
+            // execution for a plain varbinary and cuts one over 8,000 bytes to nothing.
+            const SQLSMALLINT sqlType = whole ? SQL_VARBINARY : SQL_LONGVARBINARY;
+            if (n > ChunkSize && !whole) {
                 p.indicator = SQL_LEN_DATA_AT_EXEC(n);
                 // The parameter's number travels as the pointer value that SQLParamData hands
                 // back; ODBC defines it so.
                 rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
                     // NOLINTNEXTLINE(performance-no-int-to-ptr)
                     reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
             } else {
                 p.indicator = n;
                 rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
                     n ? const_cast<char*>(p.bytes.constData()) : &empty, n, &p.indicator);
             }
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
@@ -316,10 +318,23 @@ private:
     }
 
     SQLHDBC m_dbc;
-    bool m_wholeValues;
+    BinaryBinding m_binding;
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     std::vector<Param> m_params;
 };
+
+// psqlODBC takes a long binary for a large object (unless told ByteaAsLongVarBinary), so
+// PostgreSQL gets plain varbinary values, whole; SQL Server gets long binaries.
+OdbcConnection::BinaryBinding OdbcConnection::binaryBindingOf(void* dbc)
+{
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (ok(SQLGetInfoW(dbc, SQL_DBMS_NAME, name, SQLSMALLINT(sizeof name), &length)) &&
+        fromWide(name, qMin<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), 255))
+            .contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        return BinaryBinding::LongVarBinaryInPieces;
+    return BinaryBinding::WholeVarBinary;
+}
 
 QString OdbcConnection::sqlServerDriver()
 {
@@ -382,6 +397,7 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
             throw;
         }
     }
+    m_binaryBinding = binaryBindingOf(dbc);
     try {
         // No wait on a row that another station holds lasts longer than WaitSeconds, and no
         // statement twice that: then the operator reads why (a held row as a lock, not as
@@ -416,14 +432,14 @@ OdbcConnection::~OdbcConnection()
 
 ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params, qsizetype maxRows)
 {
-    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_binaryBinding);
     st.run(sql, params);
     return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_binaryBinding);
     st.run(sql, params);
     return st.rowCount();
 }
