@@ -17,6 +17,8 @@ namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC must use 16-bit SQLWCHAR");
 
+constexpr SQLINTEGER SqlServerDeadlock = 1205;
+
 const SQLWCHAR* wide(const QString& text)
 {
     return reinterpret_cast<const SQLWCHAR*>(text.utf16());
@@ -58,8 +60,13 @@ bool connectionDead(SQLHDBC dbc)
                                             SQLSMALLINT(std::size(text)), &length);
         if (!ok(rc))
             break;
-        if (firstState.isEmpty())
+        if (firstState.isEmpty()) {
             firstState = fromWide(state, 5);
+            // FreeTDS says 42000 for SQL Server's deadlock victim: it is a class 40 failure,
+            // a statement that succeeds when run again.
+            if (native == SqlServerDeadlock && !firstState.startsWith(QLatin1String("40")))
+                firstState = QStringLiteral("40001");
+        }
         const QString message = fromWide(text, qMin<qsizetype>(length, std::size(text) - 1));
         if (!messages.contains(message))
             messages.append(message);

@@ -10,7 +10,6 @@
 
 #include <QList>
 #include <QMap>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <mutex>
@@ -46,8 +45,29 @@ public:
         std::optional<QByteArray> photo;
     };
 
+    struct Unit
+    {
+        QString code;
+        std::optional<QString> name;
+    };
+    enum class Cut
+    {
+        None,
+        MidAnswer,       // half a photo's answer sent, then the connection closed
+        MidStoreRequest, // a store read and not answered: the connection closed
+        Silent,          // the request read and never answered
+    };
+
+    // The model and the faults, set before the client starts.
     QString password = QStringLiteral("pw");
     QList<Student> students;
+    QList<Unit> units;
+    bool unitNamesAsNvarchar = false; // else varchar in a code page 1252 collation
+    qsizetype plpChunk = 8000;        // the size of the pieces a photo is answered in
+    int failNumber = 0;               // an ERROR token in place of the next answers
+    QString failMessage;
+    int failTimes = 0;
+    Cut cut = Cut::None;
 
     TdsServer()
     {
@@ -334,9 +354,129 @@ private:
         return s;
     }
 
+    static const QString& countStatement()
+    {
+        static const QString s = QStringLiteral(
+            "SELECT COUNT(*) FROM Aca_FichaCadastralAluno WHERE codigounidade = @P1 and "
+            "matricula = @P2");
+        return s;
+    }
+    static const QString& readStatement()
+    {
+        static const QString s =
+            QStringLiteral("SELECT matricula, foto FROM Aca_FichaCadastralAluno WHERE "
+                           "CodigoUnidade = @P1 and matricula = @P2");
+        return s;
+    }
+    static const QString& unitsStatement()
+    {
+        static const QString s = QStringLiteral(
+            "select codigounidade, RazaoSocial from bas_unidades order by codigounidade");
+        return s;
+    }
+
+    // COLMETADATA for columns of (name, TDS type); text in a CP1252 collation.
+    static void columns(QByteArray& b, const QList<std::pair<QString, quint8>>& list)
+    {
+        b.append(char(0x81));
+        put16(b, quint16(list.size()));
+        for (const auto& [name, type] : list) {
+            put32(b, 0);
+            put16(b, 0x01); // nullable
+            b.append(char(type));
+            if (type == 0x26) {
+                b.append(char(4));
+            } else {
+                put16(b, type == 0xA5 ? 0xFFFF : 100);
+                if (type != 0xA5)
+                    b.append(QByteArray::fromHex("0904D00034"));
+            }
+            putBText(b, name);
+        }
+    }
+    static void text(QByteArray& b, const std::optional<QString>& value, bool wide)
+    {
+        if (!value) {
+            put16(b, 0xFFFF);
+            return;
+        }
+        const QByteArray bytes =
+            wide ? QByteArray(reinterpret_cast<const char*>(value->utf16()), value->size() * 2)
+                 : value->toLatin1(); // the accents of Portuguese are the same in CP1252
+        put16(b, quint16(bytes.size()));
+        b.append(bytes);
+    }
+    void plp(QByteArray& b, const std::optional<QByteArray>& value) const
+    {
+        if (!value) {
+            put64(b, ~quint64(0));
+            return;
+        }
+        put64(b, quint64(value->size()));
+        for (qsizetype at = 0; at < value->size(); at += plpChunk) {
+            const qsizetype n = qMin(plpChunk, value->size() - at);
+            put32(b, quint32(n));
+            b.append(value->constData() + at, n);
+        }
+        put32(b, 0);
+    }
+    static void rpcDone(QByteArray& b, quint16 status, quint64 rows)
+    {
+        done(b, 0xFF, quint16(status | 0x01), rows); // more to come: the procedure's end
+        b.append(char(0x79));
+        put32(b, 0); // RETURNSTATUS
+        done(b, 0xFE, status & 0x02, 0);
+    }
+
+    QList<Student*> matching(const Param& unit, const Param& enrolment)
+    {
+        QList<Student*> rows;
+        for (Student& s : students)
+            if (s.unit == unit.text() && s.enrolment == enrolment.text())
+                rows.append(&s);
+        return rows;
+    }
+
     QByteArray answer(const Request& q)
     {
         QByteArray b;
+        std::lock_guard lock(m_mutex);
+        if (failTimes > 0 && (q.rpc || q.statement == unitsStatement())) {
+            --failTimes;
+            error(b, failNumber, failMessage);
+            q.rpc ? rpcDone(b, 0x02, 0) : done(b, 0xFD, 0x02, 0);
+            return b;
+        }
+        if (q.rpc && q.statement == countStatement() && q.params.size() == 2) {
+            columns(b, {{QString(), 0x26}});
+            b.append(char(0xD1)).append(char(4));
+            put32(b, quint32(matching(q.params[0], q.params[1]).size()));
+            rpcDone(b, 0x10, 1);
+            return b;
+        }
+        if (q.rpc && q.statement == readStatement() && q.params.size() == 2) {
+            const QList<Student*> rows = matching(q.params[0], q.params[1]);
+            columns(b, {{QStringLiteral("matricula"), 0xA7}, {QStringLiteral("foto"), 0xA5}});
+            for (const Student* row : rows) {
+                b.append(char(0xD1));
+                text(b, row->enrolment, false);
+                plp(b, row->photo);
+            }
+            rpcDone(b, 0x10, quint64(rows.size()));
+            return b;
+        }
+        if (!q.rpc && q.statement == unitsStatement()) {
+            const quint8 nameType = unitNamesAsNvarchar ? 0xE7 : 0xA7;
+            columns(b, {{QStringLiteral("codigounidade"), 0xA7},
+                        {QStringLiteral("RazaoSocial"), nameType}});
+            for (const Unit& unit : units) {
+                b.append(char(0xD1));
+                text(b, unit.code, false);
+                text(b, unit.name, unitNamesAsNvarchar);
+            }
+            done(b, 0xFD, 0x10, quint64(units.size()));
+            return b;
+        }
         if (!q.rpc) {
             // The session settings the connection makes when it opens.
             if (q.statement.startsWith(QLatin1String("SET "))) {
@@ -344,24 +484,40 @@ private:
                 return b;
             }
         } else if (q.statement == storeStatement() && q.params.size() == 5) {
-            std::lock_guard lock(m_mutex);
-            QList<Student*> rows;
-            for (Student& s : students)
-                if (s.unit == q.params[1].text() && s.enrolment == q.params[2].text())
-                    rows.append(&s);
+            const QList<Student*> rows = matching(q.params[1], q.params[2]);
             if (rows.size() == 1)
                 rows.first()->photo = q.params[0].isNull ? std::nullopt
                                                          : std::optional(q.params[0].value);
-            done(b, 0xFF, 0x10, quint64(rows.size() == 1));
-            b.append(char(0x79));
-            put32(b, 0); // RETURNSTATUS
-            done(b, 0xFE, 0, 0);
+            rpcDone(b, 0x10, quint64(rows.size() == 1));
             return b;
         }
         error(b, 102, QStringLiteral("Incorrect syntax near '%1'.")
                           .arg(q.statement.section(QLatin1Char(' '), 0, 0)));
         done(b, q.rpc ? 0xFE : 0xFD, 0x02, 0);
         return b;
+    }
+
+    // The faults that break the connection; true when it was broken.
+    bool cutShort(Fd fd, const QByteArray& out)
+    {
+        std::lock_guard lock(m_mutex);
+        if (cut == Cut::MidAnswer && out.size() > 64 * 1024) {
+            sendMessage(fd, out.left(out.size() / 2));
+            return true;
+        }
+        return cut == Cut::Silent;
+    }
+    static void trace(const Request& q)
+    {
+        QStringList types;
+        for (const Param& p : q.params)
+            types << QStringLiteral("%1 0x%2/%3 %4 bytes")
+                         .arg(p.name)
+                         .arg(p.type, 0, 16)
+                         .arg(p.maxLength, 0, 16)
+                         .arg(p.value.size());
+        qDebug("%s %s | %s", qPrintable(q.procedure), qPrintable(q.statement),
+               qPrintable(types.join(QLatin1String(", "))));
     }
 
     void serve(Fd fd)
@@ -383,12 +539,24 @@ private:
                     std::lock_guard lock(m_mutex);
                     m_requests.append(*q);
                 }
+                if (qEnvironmentVariableIsSet("QC_TDS_TRACE")) // what a run sent, to read
+                    trace(*q);
+                if (cut == Cut::MidStoreRequest && q->statement == storeStatement())
+                    break;
                 out = answer(*q);
+                if (cutShort(fd, out))
+                    break;
+            } else if (type == 0x06) {
+                done(out, 0xFD, 0x20, 0); // an attention: the cancel acknowledged
             } else {
                 done(out, 0xFD, 0, 0); // a transaction request: begin, commit, rollback
             }
             if (!sendMessage(fd, out))
                 break;
+        }
+        // A silent server keeps the connection until the client gives up on it.
+        char rest;
+        while (cut == Cut::Silent && ::recv(fd, &rest, 1, 0) > 0) {
         }
         TDS_CLOSE(fd);
     }

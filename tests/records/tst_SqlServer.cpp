@@ -64,6 +64,22 @@ private slots:
         m_server.reset();
     }
 
+    void wrongPasswordGivesTheServersText()
+    {
+        qc::Connection cn;
+        QString failure;
+        try {
+            cn.open(qc::ConnectionString::build(QStringLiteral("sa"), QStringLiteral("wrong"),
+                                                QStringLiteral("escola"), m_server->server()),
+                    QStringLiteral("sa"), QStringLiteral("wrong"));
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+        QVERIFY(!cn.isOpen());
+        QVERIFY2(failure.contains(QLatin1String("Login failed for user 'sa'.")),
+                 qPrintable(failure));
+    }
+
     void storeSendsThePhotoWholeAsVarbinaryMax_data()
     {
         QTest::addColumn<int>("size");
