@@ -245,17 +245,44 @@ private:
             rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
                                   &p.real, 0, nullptr);
         } else {
-            const QString text = v.toString();
-            p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
-                                 text.size() * qsizetype(sizeof(char16_t)));
-            p.indicator = SQLLEN(p.bytes.size());
-            const SQLULEN columnSize =
-                text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
-            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                  columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
-                                  p.indicator, &p.indicator);
+            rc = bindText(index, v.toString(), p);
         }
         check(rc);
+    }
+
+    SQLRETURN bindText(SQLUSMALLINT index, const QString& text, Param& p)
+    {
+        static char empty = 0;
+        // On SQL Server an nvarchar value compared with a varchar column converts the
+        // column, and with a SQL collation that costs the column's index: a scan of the
+        // student table for each photo. ASCII text (unit codes, enrolment numbers) reads
+        // the same in every code page, so it goes as varchar, which an nvarchar column
+        // takes by converting the value instead.
+        if (m_binding == BinaryBinding::LongVarBinaryInPieces && isAscii(text)) {
+            p.bytes = text.toLatin1();
+            p.indicator = SQLLEN(p.bytes.size());
+            const SQLULEN columnSize =
+                text.size() > 8000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+            return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                    columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
+                                    p.indicator, &p.indicator);
+        }
+        p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                             text.size() * qsizetype(sizeof(char16_t)));
+        p.indicator = SQLLEN(p.bytes.size());
+        const SQLULEN columnSize =
+            text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+        return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
+                                p.indicator, &p.indicator);
+    }
+
+    static bool isAscii(const QString& text)
+    {
+        for (const QChar c : text)
+            if (c.unicode() > 0x7F)
+                return false;
+        return true;
     }
 
     QVariant column(SQLUSMALLINT c, SQLSMALLINT type)

@@ -28,6 +28,8 @@ public:
         QByteArray value;      // as sent: UTF-16 for nvarchar
         QString text() const
         {
+            if (type == 0xA7) // varchar in the connection's code page 1252 collation
+                return QString::fromLatin1(value);
             return QString::fromUtf16(reinterpret_cast<const char16_t*>(value.constData()),
                                       value.size() / 2);
         }
@@ -37,6 +39,7 @@ public:
         bool rpc = false;
         QString procedure; // "sp_executesql" ... for an RPC
         QString statement; // the batch, or the RPC's statement parameter
+        QString declarations; // sp_executesql's parameter declarations
         QList<Param> params;
     };
     struct Student
@@ -339,7 +342,7 @@ private:
         }
         if (q.procedure == QLatin1String("sp_executesql") && q.params.size() >= 2) {
             q.statement = q.params.takeFirst().text();
-            q.params.removeFirst(); // the declarations: their types are those of the values
+            q.declarations = q.params.takeFirst().text();
         }
         return q;
     }
@@ -516,8 +519,8 @@ private:
                          .arg(p.type, 0, 16)
                          .arg(p.maxLength, 0, 16)
                          .arg(p.value.size());
-        qDebug("%s %s | %s", qPrintable(q.procedure), qPrintable(q.statement),
-               qPrintable(types.join(QLatin1String(", "))));
+        qDebug("%s %s | %s | %s", qPrintable(q.procedure), qPrintable(q.statement),
+               qPrintable(q.declarations), qPrintable(types.join(QLatin1String(", "))));
     }
 
     void serve(Fd fd)

@@ -182,6 +182,13 @@ private slots:
         QVERIFY(store.statement.startsWith(QLatin1String("UPDATE Aca_FichaCadastralAluno")));
         QCOMPARE(store.params.first().type, quint8(0xA5));
         QCOMPARE(store.params.first().maxLength, quint32(0xFFFF));
+        // The unit and the enrolment number as varchar: an index on a varchar column stays
+        // usable (an nvarchar value would convert the column).
+        QCOMPARE(store.params.size(), 5);
+        for (int i = 1; i < 5; ++i) {
+            QCOMPARE(store.params[i].type, quint8(0xA7));
+            QCOMPARE(QString::fromLatin1(store.params[i].value), i % 2 ? kUnit : kEnrolment);
+        }
     }
 
     void salvarFotoOutcomes_data()
