@@ -8,6 +8,10 @@
 
 #include "TdsLoginListener.h"
 
+#ifndef _WIN32
+#include <netinet/tcp.h>
+#endif
+
 #include <QList>
 #include <QMap>
 #include <QStringList>
@@ -78,7 +82,7 @@ public:
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_listen < 0 ||
+        if (m_listen == Fd(-1) ||
             ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(m_listen, 4) != 0)
             return;
@@ -129,6 +133,10 @@ private:
             const Fd fd = ::accept(m_listen, nullptr, nullptr);
             if (fd == Fd(-1))
                 return;
+            // Each packet goes out at once, not after the client's delayed acknowledgement.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                         sizeof on);
             std::lock_guard lock(m_mutex);
             m_clients.push_back(fd);
             m_sessions.emplace_back([this, fd] { serve(fd); });
