@@ -16,6 +16,8 @@
 #include <QMap>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -439,6 +441,70 @@ private:
         done(b, 0xFE, status & 0x02, 0);
     }
 
+    static QByteArray count(const QString& name, qsizetype n)
+    {
+        QByteArray b;
+        columns(b, {{name, 0x26}});
+        b.append(char(0xD1)).append(char(4));
+        put32(b, quint32(n));
+        rpcDone(b, 0x10, 1);
+        return b;
+    }
+
+    // A unit's enrolment numbers, sorted, each once, with whether any row has a photo.
+    QMap<QString, bool> roster(const QString& unit, bool onlyWithPhoto) const
+    {
+        QMap<QString, bool> numbers;
+        for (const Student& s : students)
+            if (s.unit == unit) {
+                const bool has = s.photo && !s.photo->isEmpty();
+                numbers[s.enrolment] = numbers.value(s.enrolment) || has;
+            }
+        if (onlyWithPhoto)
+            numbers.removeIf([](const auto& entry) { return !entry.value(); });
+        return numbers;
+    }
+    static QString pageStatement(bool onlyWithPhoto, bool after)
+    {
+        const QString has = QStringLiteral("MAX(CASE WHEN foto IS NULL THEN 0 WHEN "
+                                           "DATALENGTH(foto) = 0 THEN 0 ELSE 1 END)");
+        return QStringLiteral("SELECT TOP (256) matricula, ") + has +
+               QStringLiteral(" AS comfoto FROM Aca_FichaCadastralAluno WHERE codigounidade = "
+                              "@P1 AND matricula IS NOT NULL") +
+               (after ? QStringLiteral(" AND matricula > @P2") : QString()) +
+               QStringLiteral(" GROUP BY matricula") +
+               (onlyWithPhoto ? QStringLiteral(" HAVING ") + has + QStringLiteral(" = 1")
+                              : QString()) +
+               QStringLiteral(" ORDER BY matricula");
+    }
+    static bool isPage(const QString& statement)
+    {
+        for (const bool only : {false, true})
+            for (const bool after : {false, true})
+                if (statement == pageStatement(only, after))
+                    return true;
+        return false;
+    }
+    QByteArray page(const Request& q) const
+    {
+        QByteArray b;
+        columns(b, {{QStringLiteral("matricula"), 0xA7}, {QStringLiteral("comfoto"), 0x26}});
+        const QMap<QString, bool> numbers =
+            roster(q.params.value(0).text(), q.statement.contains(QLatin1String("HAVING")));
+        qsizetype rows = 0;
+        for (auto it = numbers.cbegin(); it != numbers.cend() && rows < 256; ++it) {
+            if (q.params.size() > 1 && it.key() <= q.params[1].text())
+                continue;
+            b.append(char(0xD1));
+            text(b, it.key(), false);
+            b.append(char(4));
+            put32(b, it.value() ? 1 : 0);
+            ++rows;
+        }
+        rpcDone(b, 0x10, quint64(rows));
+        return b;
+    }
+
     QList<Student*> matching(const Param& unit, const Param& enrolment)
     {
         QList<Student*> rows;
@@ -458,11 +524,37 @@ private:
             q.rpc ? rpcDone(b, 0x02, 0) : done(b, 0xFD, 0x02, 0);
             return b;
         }
-        if (q.rpc && q.statement == countStatement() && q.params.size() == 2) {
-            columns(b, {{QString(), 0x26}});
-            b.append(char(0xD1)).append(char(4));
-            put32(b, quint32(matching(q.params[0], q.params[1]).size()));
-            rpcDone(b, 0x10, 1);
+        if (q.rpc && q.statement == countStatement() && q.params.size() == 2)
+            return count(QString(), matching(q.params[0], q.params[1]).size());
+        // The command line's statements.
+        if (q.rpc && q.statement == QLatin1String("SELECT COUNT(*) AS n FROM bas_unidades WHERE "
+                                                  "codigounidade = @P1")) {
+            const auto known = std::count_if(units.cbegin(), units.cend(), [&](const Unit& u) {
+                return u.code == q.params.value(0).text();
+            });
+            return count(QStringLiteral("n"), known);
+        }
+        const QString withPhoto = QStringLiteral("foto IS NOT NULL AND DATALENGTH(foto) > 0");
+        if (q.rpc && q.statement == QStringLiteral("SELECT COUNT(*) AS n FROM (SELECT matricula "
+                                                   "FROM Aca_FichaCadastralAluno WHERE "
+                                                   "codigounidade = @P1 AND matricula IS NOT "
+                                                   "NULL AND %1 GROUP BY matricula) AS alunos")
+                                        .arg(withPhoto))
+            return count(QStringLiteral("n"), roster(q.params.value(0).text(), true).size());
+        if (q.rpc && isPage(q.statement))
+            return page(q);
+        if (q.rpc && q.statement == readStatement() + QStringLiteral(" and foto IS NOT NULL and "
+                                                                     "DATALENGTH(foto) > 0")) {
+            const QList<Student*> rows = matching(q.params[0], q.params[1]);
+            columns(b, {{QStringLiteral("matricula"), 0xA7}, {QStringLiteral("foto"), 0xA5}});
+            for (const Student* row : rows) {
+                if (!row->photo || row->photo->isEmpty())
+                    continue;
+                b.append(char(0xD1));
+                text(b, row->enrolment, false);
+                plp(b, row->photo);
+            }
+            rpcDone(b, 0x10, quint64(rows.size()));
             return b;
         }
         if (q.rpc && q.statement == readStatement() && q.params.size() == 2) {
