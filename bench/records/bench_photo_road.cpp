@@ -15,7 +15,9 @@
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
 #include "records/Module1.h"
+#include "records/OdbcConnection.h"
 #include "records/PhotoRecords.h"
+#include "records/TdsServer.h" // the tests' loopback SQL Server
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -122,7 +124,6 @@ int posix_memalign(void** out, size_t a, size_t n)
 }
 
 namespace {
-
 
 // A frame as a webcam gives it: smooth light, a few soft shapes, sensor noise.
 QImage cameraFrame(int width, int height, quint32 seed, int noiseLevels)
@@ -278,6 +279,57 @@ struct OdbcFloor
                 if (total > got) {
                     SQLLEN rest = 0;
                     SQLGetData(select, 1, SQL_C_BINARY, out.data() + got, total - got + 1, &rest);
+                }
+            }
+        }
+        SQLCloseCursor(select);
+        SQLFreeStmt(select, SQL_RESET_PARAMS);
+        return out;
+    }
+};
+
+// FreeTDS's ODBC driver called directly with the station's own statements and the
+// bindings a plain program would choose: the photo whole as a long binary, keys as varchar.
+struct SqlServerFloor : OdbcFloor
+{
+    // Executed directly, as the station does: FreeTDS sends each as one sp_executesql.
+    static constexpr const char* Update =
+        "UPDATE Aca_FichaCadastralAluno SET foto = ? WHERE (codigounidade = ? and matricula = "
+        "?) AND (SELECT COUNT(*) FROM Aca_FichaCadastralAluno WHERE codigounidade = ? and "
+        "matricula = ?) = 1";
+    static constexpr const char* Select = "SELECT matricula, foto FROM Aca_FichaCadastralAluno "
+                                          "WHERE CodigoUnidade = ? and matricula = ?";
+    using OdbcFloor::OdbcFloor;
+    void store(const QByteArray& bytes)
+    {
+        SQLLEN length = SQLLEN(bytes.size());
+        SQLBindParameter(update, 1, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                         SQLULEN(bytes.size()), 0, const_cast<char*>(bytes.constData()), length,
+                         &length);
+        bindKeys(update, 2);
+        bindKeys(update, 4);
+        SQLLEN rows = 0;
+        if (!SQL_SUCCEEDED(SQLExecDirect(update, (SQLCHAR*)Update, SQL_NTS)) ||
+            !SQL_SUCCEEDED(SQLRowCount(update, &rows)) || rows != 1)
+            qFatal("floor store failed");
+        SQLFreeStmt(update, SQL_CLOSE);
+        SQLFreeStmt(update, SQL_RESET_PARAMS);
+    }
+    QByteArray read()
+    {
+        bindKeys(select, 1);
+        QByteArray out;
+        if (SQL_SUCCEEDED(SQLExecDirect(select, (SQLCHAR*)Select, SQL_NTS)) && SQLFetch(select) == SQL_SUCCESS) {
+            char first[16384];
+            SQLLEN total = 0;
+            SQLRETURN rc = SQLGetData(select, 2, SQL_C_BINARY, first, sizeof first, &total);
+            if (SQL_SUCCEEDED(rc) && total >= 0) {
+                out.resize(total);
+                const SQLLEN got = std::min<SQLLEN>(total, sizeof first);
+                std::memcpy(out.data(), first, size_t(got));
+                if (total > got) {
+                    SQLLEN rest = 0;
+                    SQLGetData(select, 2, SQL_C_BINARY, out.data() + got, total - got + 1, &rest);
                 }
             }
         }
@@ -450,6 +502,26 @@ int main(int argc, char** argv)
         }
     } else {
         std::printf("# postgresql: QC_PG_SERVER not set, skipped\n");
+    }
+    // SQL Server: FreeTDS against the tests' loopback server that answers in TDS.
+    try {
+        TdsServer tds;
+        tds.students = {{QStringLiteral("1"), QStringLiteral("1001"), std::nullopt}};
+        tds.plpChunk = 8000;
+        Ours ours(tds.server(), QStringLiteral("escola"), QStringLiteral("sa"), tds.password,
+                  dir.path());
+        const qc::ConnectionTarget target = qc::ConnectionString::translate(
+            qc::ConnectionString::parse(qc::ConnectionString::build(QStringLiteral("sa"),
+                                                                    tds.password,
+                                                                    QStringLiteral("escola"),
+                                                                    tds.server()),
+                                        QStringLiteral("sa"), tds.password),
+            QStringLiteral("sa"), tds.password, qc::OdbcConnection::sqlServerDriver());
+        SqlServerFloor floor(target.odbcString);
+        measure("sqlserver_47kb", floor, ours, small, rounds * 4, false);
+        measure("sqlserver_5mb", floor, ours, large, rounds, true);
+    } catch (const qc::Error& e) {
+        std::printf("# sqlserver: %s\n", qPrintable(e.description()));
     }
     return 0;
 }

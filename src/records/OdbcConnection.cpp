@@ -17,6 +17,8 @@ namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC must use 16-bit SQLWCHAR");
 
+constexpr SQLINTEGER SqlServerDeadlock = 1205;
+
 const SQLWCHAR* wide(const QString& text)
 {
     return reinterpret_cast<const SQLWCHAR*>(text.utf16());
@@ -58,8 +60,13 @@ bool connectionDead(SQLHDBC dbc)
                                             SQLSMALLINT(std::size(text)), &length);
         if (!ok(rc))
             break;
-        if (firstState.isEmpty())
+        if (firstState.isEmpty()) {
             firstState = fromWide(state, 5);
+            // FreeTDS says 42000 for SQL Server's deadlock victim: it is a class 40 failure,
+            // a statement that succeeds when run again.
+            if (native == SqlServerDeadlock && !firstState.startsWith(QLatin1String("40")))
+                firstState = QStringLiteral("40001");
+        }
         const QString message = fromWide(text, qMin<qsizetype>(length, std::size(text) - 1));
         if (!messages.contains(message))
             messages.append(message);
@@ -109,10 +116,8 @@ bool isFloatType(SQLSMALLINT type)
 class OdbcConnection::Statement
 {
 public:
-    // wholeValues: binary values are handed to the driver at once instead of in pieces at
-    // execution (psqlODBC gathers the pieces into a copy of its own first).
-    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, bool wholeValues)
-        : m_dbc(dbc), m_wholeValues(wholeValues)
+    Statement(SQLHDBC dbc, SQLULEN timeoutSeconds, BinaryBinding binding)
+        : m_dbc(dbc), m_binding(binding)
     {
         if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt)))
             raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao criar o comando ODBC."));
@@ -210,20 +215,24 @@ private:
         } else if (v.typeId() == QMetaType::QByteArray) {
             p.bytes = v.toByteArray();
             const SQLLEN n = SQLLEN(p.bytes.size());
-            // SQL Server wants a column size of 0 (max) beyond 8,000 bytes.
-            const SQLULEN columnSize = n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
-            if (n > ChunkSize && !m_wholeValues) {
+            const bool whole = m_binding == BinaryBinding::WholeVarBinary;
+            const SQLULEN columnSize = whole && n > 8000 ? 0 : SQLULEN(qMax<SQLLEN>(n, 1));
+            // SQL Server's drivers send a long binary of its real length as varbinary(max)
+            // in pieces (PLP), and take its data at execution; FreeTDS refuses data at
+            // execution for a plain varbinary and cuts one over 8,000 bytes to nothing.
+            const SQLSMALLINT sqlType = whole ? SQL_VARBINARY : SQL_LONGVARBINARY;
+            if (n > ChunkSize && !whole) {
                 p.indicator = SQL_LEN_DATA_AT_EXEC(n);
                 // The parameter's number travels as the pointer value that SQLParamData hands
                 // back; ODBC defines it so.
                 rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
                     // NOLINTNEXTLINE(performance-no-int-to-ptr)
                     reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
             } else {
                 p.indicator = n;
                 rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_VARBINARY, columnSize, 0,
+                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
                     n ? const_cast<char*>(p.bytes.constData()) : &empty, n, &p.indicator);
             }
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
@@ -236,17 +245,44 @@ private:
             rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
                                   &p.real, 0, nullptr);
         } else {
-            const QString text = v.toString();
-            p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
-                                 text.size() * qsizetype(sizeof(char16_t)));
-            p.indicator = SQLLEN(p.bytes.size());
-            const SQLULEN columnSize =
-                text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
-            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                  columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
-                                  p.indicator, &p.indicator);
+            rc = bindText(index, v.toString(), p);
         }
         check(rc);
+    }
+
+    SQLRETURN bindText(SQLUSMALLINT index, const QString& text, Param& p)
+    {
+        static char empty = 0;
+        // On SQL Server an nvarchar value compared with a varchar column converts the
+        // column, and with a SQL collation that costs the column's index: a scan of the
+        // student table for each photo. ASCII text (unit codes, enrolment numbers) reads
+        // the same in every code page, so it goes as varchar, which an nvarchar column
+        // takes by converting the value instead.
+        if (m_binding == BinaryBinding::LongVarBinaryInPieces && isAscii(text)) {
+            p.bytes = text.toLatin1();
+            p.indicator = SQLLEN(p.bytes.size());
+            const SQLULEN columnSize =
+                text.size() > 8000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+            return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                    columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
+                                    p.indicator, &p.indicator);
+        }
+        p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                             text.size() * qsizetype(sizeof(char16_t)));
+        p.indicator = SQLLEN(p.bytes.size());
+        const SQLULEN columnSize =
+            text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+        return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
+                                p.indicator, &p.indicator);
+    }
+
+    static bool isAscii(const QString& text)
+    {
+        for (const QChar c : text)
+            if (c.unicode() > 0x7F)
+                return false;
+        return true;
     }
 
     QVariant column(SQLUSMALLINT c, SQLSMALLINT type)
@@ -328,10 +364,23 @@ private:
     }
 
     SQLHDBC m_dbc;
-    bool m_wholeValues;
+    BinaryBinding m_binding;
     SQLHSTMT m_stmt = SQL_NULL_HSTMT;
     std::vector<Param> m_params;
 };
+
+// psqlODBC takes a long binary for a large object (unless told ByteaAsLongVarBinary), so
+// PostgreSQL gets plain varbinary values, whole; SQL Server gets long binaries.
+OdbcConnection::BinaryBinding OdbcConnection::binaryBindingOf(void* dbc)
+{
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (ok(SQLGetInfoW(dbc, SQL_DBMS_NAME, name, SQLSMALLINT(sizeof name), &length)) &&
+        fromWide(name, qMin<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), 255))
+            .contains(QLatin1String("SQL Server"), Qt::CaseInsensitive))
+        return BinaryBinding::LongVarBinaryInPieces;
+    return BinaryBinding::WholeVarBinary;
+}
 
 QString OdbcConnection::sqlServerDriver()
 {
@@ -394,6 +443,7 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
             throw;
         }
     }
+    m_binaryBinding = binaryBindingOf(dbc);
     try {
         // No wait on a row that another station holds lasts longer than WaitSeconds, and no
         // statement twice that: then the operator reads why (a held row as a lock, not as
@@ -428,14 +478,14 @@ OdbcConnection::~OdbcConnection()
 
 ResultTable OdbcConnection::query(const QString& sql, const QVariantList& params, qsizetype maxRows)
 {
-    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_binaryBinding);
     st.run(sql, params);
     return st.fetchAll(maxRows);
 }
 
 qint64 OdbcConnection::execute(const QString& sql, const QVariantList& params)
 {
-    Statement st(m_dbc, m_queryTimeout, m_target.engine == ConnectionTarget::Engine::PostgreSql);
+    Statement st(m_dbc, m_queryTimeout, m_binaryBinding);
     st.run(sql, params);
     return st.rowCount();
 }

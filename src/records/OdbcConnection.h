@@ -7,9 +7,10 @@ namespace qc {
 
 // PostgreSQL (psqlODBC) and SQL Server (Microsoft's driver or FreeTDS) through unixODBC.
 //
-// What the drivers taught us: binary parameters are SQL_C_BINARY bound to SQL_VARBINARY,
-// values over one chunk are announced with SQL_LEN_DATA_AT_EXEC(n) and sent as exactly n
-// bytes with SQLPutData; reads use repeated SQLGetData and take SQL_NO_TOTAL as "more to
+// What the drivers taught us: binary parameters are SQL_C_BINARY bound whole to
+// SQL_VARBINARY for psqlODBC, and to SQL_LONGVARBINARY of their real length for SQL Server,
+// where values over one chunk are announced with SQL_LEN_DATA_AT_EXEC(n) and sent as
+// exactly n bytes with SQLPutData; reads use repeated SQLGetData and take SQL_NO_TOTAL as "more to
 // come"; FreeTDS needs an unlimited text size or it cuts blobs short without a word.
 class OdbcConnection : public ProviderConnection
 {
@@ -39,11 +40,18 @@ public:
 
 private:
     class Statement;
+    enum class BinaryBinding
+    {
+        WholeVarBinary,        // psqlODBC
+        LongVarBinaryInPieces, // SQL Server's drivers: varbinary(max)
+    };
+    static BinaryBinding binaryBindingOf(void* dbc);
     void endTransaction(bool commit);
 
     void* m_dbc = nullptr;
     ConnectionTarget m_target;
     bool m_inTransaction = false;
+    BinaryBinding m_binaryBinding = BinaryBinding::WholeVarBinary;
     unsigned long m_queryTimeout = 0; // seconds; the driver's own timer (SQL Server)
 };
 

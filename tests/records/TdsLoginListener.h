@@ -75,7 +75,6 @@ public:
         return m_login;
     }
 
-private:
     // One TDS message: packets up to the one marked end-of-message.
     static bool readMessage(int fd, quint8& type, QByteArray& payload)
     {
@@ -128,6 +127,7 @@ private:
                                   bytes.size() / 2);
     }
 
+private:
     void serveOne()
     {
         const int fd = ::accept(m_listen, nullptr, nullptr);
