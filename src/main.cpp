@@ -126,8 +126,8 @@ int main(int argc, char* argv[])
         try {
             qc::DemoDatabase::ensure(database);
         } catch (const qc::Error& error) {
-            qCCritical(lcShell, "demo database %s: %s", qPrintable(database),
-                       qPrintable(error.description()));
+            qCCritical(lcShell, "demo database %s: %s", qUtf8Printable(database),
+                       qUtf8Printable(error.description()));
             return 1;
         }
         demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
@@ -136,7 +136,7 @@ int main(int argc, char* argv[])
             if (demoSettings->value(QStringLiteral("srv")).isEmpty())
                 demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
         } catch (const qc::Error& error) {
-            qCCritical(lcShell, "demo settings: %s", qPrintable(error.description()));
+            qCCritical(lcShell, "demo settings: %s", qUtf8Printable(error.description()));
             return 1;
         }
         services.settings = demoSettings.get();

@@ -38,11 +38,11 @@ bool CaptureWindow::connectDriver(CaptureDriver* driver)
     if (driver->isOpen())
         return false;
     if (!driver->open()) {
-        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qPrintable(driver->name()),
-                  qPrintable(driver->lastError()));
+        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qUtf8Printable(driver->name()),
+                  qUtf8Printable(driver->lastError()));
         return false;
     }
-    qCDebug(lcCamera, "camera \"%s\" open", qPrintable(driver->name()));
+    qCDebug(lcCamera, "camera \"%s\" open", qUtf8Printable(driver->name()));
     m_driver = driver;
     connect(driver, &CaptureDriver::streamEnded, this, &CaptureWindow::streamEnded);
     showLatest(true);
@@ -62,8 +62,8 @@ void CaptureWindow::disconnectDriver()
 void CaptureWindow::streamEnded(const QString& reason)
 {
     if (m_driver)
-        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qPrintable(m_driver->name()),
-                  qPrintable(m_driver->lastError()));
+        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qUtf8Printable(m_driver->name()),
+                  qUtf8Printable(m_driver->lastError()));
     // The device vanished or failed: the window goes dark rather than freeze on a
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();
