@@ -1,5 +1,6 @@
 #include "records/PhotoRecords.h"
 
+#include "core/AppInfo.h"
 #include "core/Desktop.h"
 #include "core/Error.h"
 #include "core/Logging.h"
@@ -174,10 +175,15 @@ QString PhotoRecords::workFolder()
     // Photos of minors: the user's own folders only. The runtime folder is private to the
     // user and lives in memory; without one, the cache folder.
     QString folder;
+#ifdef Q_OS_WIN
+    // Windows' "runtime" location is the home folder, which others may be let into.
+    folder = ownDataFolder();
+#else
     if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty() || !QFileInfo(folder).isWritable())
         folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+#endif
     QDir().mkpath(folder);
     return folder;
 }
@@ -306,8 +312,8 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         else
             m_setMensagem(QStringLiteral("Foto salva com sucesso"));
     } catch (const Error& error) {
-        qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qPrintable(Tabela),
-                  qPrintable(CampoFoto), qPrintable(error.description()));
+        qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qUtf8Printable(Tabela),
+                  qUtf8Printable(CampoFoto), qUtf8Printable(error.description()));
         desktop.setWaitCursor(false);
         m_setMensagem(QStringLiteral("Erro: ") + error.description());
     }

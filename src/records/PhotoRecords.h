@@ -84,7 +84,8 @@ public:
                     const QVariantList& FiltroValores, const QString& Arquivo);
 
     // The folder of the station's work files: the user's runtime folder when there is
-    // one, else the user's cache folder; never the program's folder.
+    // one, else the user's cache folder (on Windows the station's local application
+    // data); never the program's folder.
     static QString workFolder();
     // A new work file there, empty, private to the owner, of a name no other station
     // uses. Throws Error.
