@@ -43,6 +43,11 @@ runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.d
 export WINEPATH="$(windows_path "$QUVELOCAP_WINSDK/bin");$(windows_path "$runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 export QT_PLUGIN_PATH=$(windows_path "$QUVELOCAP_WINSDK/plugins")
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Wine keeps the Unix QT_* variables away from Windows programs (a Linux desktop's Qt
+# settings are not theirs) and hands them WINEQT_* under the QT_ name instead.
+for name in $(compgen -e | grep '^QT_'); do
+    export "WINE$name=${!name}"
+done
 
 # QtTest's own log does not reach a Unix pipe from inside Wine; a test writes it to a
 # file that is shown afterwards.
