@@ -210,6 +210,32 @@ private slots:
         QCOMPARE(photoOf(m_cn, QStringLiteral("1"), matricula), QVariant(bytes));
     }
 
+    // A user folder with accents (C:\Users\João) and a path longer than Windows' old
+    // limit of 260 characters: the photos go there and come back.
+    void foldersWithAccentsAndLongPaths_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("accents") << QStringLiteral("Usuários/João/fotos");
+        QString deep;
+        for (int i = 0; i < 30; ++i)
+            deep += QStringLiteral("pasta-%1/").arg(i, 3, 10, QLatin1Char('0'));
+        QTest::newRow("longer than 260 characters") << deep + QStringLiteral("fotos");
+    }
+    void foldersWithAccentsAndLongPaths()
+    {
+        QFETCH(QString, folder);
+        const QString path = m_root->filePath(folder);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(folder.size() < 100 || path.size() > 260);
+        insertStudent(*m_cn, QStringLiteral("1"), QStringLiteral("1001"), photo(3));
+        QCOMPARE(run({"export", "--unit", "1", "--dir", path}), int(Cli::Done));
+        QCOMPARE(readAll(QDir(path).filePath(QStringLiteral("1001.jpg"))), photo(3));
+        m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET foto = NULL"));
+        QCOMPARE(run({"import", "--unit", "1", "--dir", path}), int(Cli::Done));
+        QVERIFY2(m_err.isEmpty(), qPrintable(m_err));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1"), QStringLiteral("1001")), QVariant(photo(3)));
+    }
+
     // The operator reads folders as the system writes them: backslashes on Windows.
     void foldersAreShownWithTheSystemsSeparators()
     {
