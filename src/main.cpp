@@ -90,7 +90,7 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     QCommandLineParser& parser = options.parser;
     if (parser.parse(arguments)) {
         if (parser.isSet(options.help)) {
-            std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+            std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"),
                                                             QStringLiteral("quvelocap")) +
                                   QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
@@ -119,8 +119,8 @@ std::unique_ptr<qc::QtSettingsStore> demoSettings()
     try {
         qc::DemoDatabase::ensure(database);
     } catch (const qc::Error& error) {
-        qCCritical(lcShell, "demo database %s: %s", qPrintable(database),
-                   qPrintable(error.description()));
+        qCCritical(lcShell, "demo database %s: %s", qUtf8Printable(database),
+                   qUtf8Printable(error.description()));
         return nullptr;
     }
     auto settings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
@@ -129,7 +129,7 @@ std::unique_ptr<qc::QtSettingsStore> demoSettings()
         if (settings->server().isEmpty())
             settings->setServer(QStringLiteral("sqlite:") + database);
     } catch (const qc::Error& error) {
-        qCCritical(lcShell, "demo settings: %s", qPrintable(error.description()));
+        qCCritical(lcShell, "demo settings: %s", qUtf8Printable(error.description()));
         return nullptr;
     }
     return settings;

@@ -38,11 +38,11 @@ CameraStatus CaptureWindow::connectDriver(CaptureDriver* driver)
     if (m_driver || driver->isOpen())
         return CaptureError{CaptureError::Kind::Failed, QString()};
     if (CameraStatus opened = driver->open(); !opened) {
-        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qPrintable(driver->name()),
-                  qPrintable(opened.error().reason));
+        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qUtf8Printable(driver->name()),
+                  qUtf8Printable(opened.error().reason));
         return opened;
     }
-    qCDebug(lcCamera, "camera \"%s\" open", qPrintable(driver->name()));
+    qCDebug(lcCamera, "camera \"%s\" open", qUtf8Printable(driver->name()));
     m_driver = driver;
     connect(driver, &CaptureDriver::streamEnded, this, &CaptureWindow::streamEnded);
     showLatest(true);
@@ -65,8 +65,8 @@ void CaptureWindow::streamEnded(const CaptureError& error)
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();
     if (m_driver) {
-        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qPrintable(m_driver->name()),
-                  qPrintable(error.reason));
+        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qUtf8Printable(m_driver->name()),
+                  qUtf8Printable(error.reason));
         disconnect(m_driver, nullptr, this, nullptr);
     }
     m_driver = nullptr;

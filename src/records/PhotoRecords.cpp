@@ -114,8 +114,8 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         else
             m_setMensagem(QStringLiteral("Foto salva com sucesso"));
     } catch (const Error& error) {
-        qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qPrintable(Tabela),
-                  qPrintable(CampoFoto), qPrintable(error.description()));
+        qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qUtf8Printable(Tabela),
+                  qUtf8Printable(CampoFoto), qUtf8Printable(error.description()));
         desktop.setWaitCursor(false);
         m_setMensagem(QStringLiteral("Erro: ") + error.description());
     }

@@ -73,6 +73,8 @@ private slots:
     void previewThatCannotOpenSaysTheDriversReason();
     void grabLeavesSystemClipboardUntouched_data();
     void grabLeavesSystemClipboardUntouched();
+    void windowsStationListsOnlyItsOwnDrivers_data();
+    void windowsStationListsOnlyItsOwnDrivers();
 
 private:
     std::unique_ptr<qc::FrmImageCapture> makeWindow(qc::CaptureLibrary& library);
@@ -300,6 +302,32 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
         QVERIFY(!QApplication::clipboard()->mimeData()->hasImage());
     }
     window.reset();
+void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers_data()
+{
+    QTest::addColumn<bool>("demo");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("neither --demo nor --camera-file")
+        << false << QStringList{"No Device Available"};
+    QTest::newRow("--demo") << true << QStringList{"QuveloCap Test Pattern"};
+}
+
+// Windows has no webcam driver yet: the station's library, as the program makes it,
+// lists the test pattern when asked to and nothing else.
+void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers()
+{
+#ifndef Q_OS_WIN
+    QSKIP("on Linux the station also lists the machine's webcams");
+#endif
+    QFETCH(bool, demo);
+    QFETCH(QStringList, listed);
+    const auto library = qc::QtCaptureLibrary::forStation(*m_desktop, demo);
+    auto window = makeWindow(*library);
+    QStringList entries;
+    for (int i = 0; i < window->ui->lstDevices->count(); ++i)
+        entries << window->ui->lstDevices->item(i)->text();
+    QCOMPARE(entries, listed);
+    QCOMPARE(window->ui->cmdStart->isEnabled(), demo);
+    window.reset(); // before the library whose windows it may hold
 }
 
 QTEST_MAIN(TestCameraInWindow)

@@ -26,6 +26,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace phototest;
 using qc::FrmImageCapture;
 
@@ -38,6 +42,74 @@ QByteArray fileBytes(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool runs(const QString& program, const QStringList& arguments, QString& output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished() && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    output += QString::fromLocal8Bit(process.readAll()).trimmed();
+    return ok;
+}
+
+// A folder on a disk that refuses what the station writes: a 16 KiB disk, or a read-only
+// view of a disk that the test itself can still write through (setUp). On Linux the test
+// mounts them, which needs root; under Wine the runner mounts them and maps them to drive
+// letters. refusal says why there is none.
+struct RefusingDisk
+{
+    QString path, setUp, refusal;
+    QTemporaryDir mounts;
+    QStringList mounted;
+
+    explicit RefusingDisk(bool readOnly)
+    {
+#ifdef Q_OS_WIN
+        const QString drive =
+            qEnvironmentVariable(readOnly ? "QC_READONLY_DRIVE" : "QC_FULL_DRIVE");
+        refusal = qEnvironmentVariable("QC_DRIVES_REFUSED",
+                                       QStringLiteral("the Wine runner mapped no small drives"));
+        if (!drive.isEmpty()) {
+            path = drive + QLatin1Char('/');
+            setUp = readOnly ? qEnvironmentVariable("QC_READONLY_DRIVE_WRITABLE") + QLatin1Char('/')
+                             : path;
+            refusal.clear();
+        }
+#else
+        const QString disk = mounts.filePath(QStringLiteral("disk"));
+        const QString view = mounts.filePath(QStringLiteral("view"));
+        QDir().mkpath(disk);
+        QDir().mkpath(view);
+        const QString size = readOnly ? QStringLiteral("size=64k") : QStringLiteral("size=16k");
+        if (!runs(QStringLiteral("mount"), {"-t", "tmpfs", "-o", size, "tmpfs", disk}, refusal))
+            return;
+        mounted.prepend(disk);
+        path = setUp = disk;
+        if (readOnly) {
+            if (!runs(QStringLiteral("mount"), {"--bind", disk, view}, refusal))
+                return;
+            mounted.prepend(view);
+            if (!runs(QStringLiteral("mount"), {"-o", "remount,bind,ro", view}, refusal))
+                return;
+            path = view;
+        }
+        refusal.clear();
+#endif
+    }
+    ~RefusingDisk()
+    {
+        for (const QString& point : std::as_const(mounted))
+            QProcess::execute(QStringLiteral("umount"), {point});
+    }
+};
 
 } // namespace
 
@@ -388,6 +460,10 @@ private slots:
     // the exported file keeps its bytes.
     void fullDisk()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the work file lies in the user's local application data there, on no disk the "
+              "test can fill; the export to a full drive is exportRefusedByTheDisk");
+#endif
         QTemporaryDir mountPoint;
         QProcess mount;
         mount.setProcessChannelMode(QProcess::MergedChannels);
@@ -439,6 +515,53 @@ private slots:
                  qPrintable(m_desktop->boxes.first().text));
         QCOMPARE(fileBytes(exported), earlier);
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+    }
+
+    // The photo exported over an earlier file on a disk that is full, or read-only: the
+    // operator is told why, and the earlier file keeps its bytes, with nothing beside it.
+    void exportRefusedByTheDisk_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<int>("error"); // the system's code for the reason
+#ifdef Q_OS_WIN
+        QTest::newRow("full disk") << false << int(ERROR_DISK_FULL);
+        QTest::newRow("read-only folder") << true << int(ERROR_ACCESS_DENIED);
+#else
+        QTest::newRow("full disk") << false << ENOSPC;
+        QTest::newRow("read-only folder") << true << EROFS;
+#endif
+    }
+    void exportRefusedByTheDisk()
+    {
+        QFETCH(bool, readOnly);
+        QFETCH(int, error);
+        RefusingDisk disk(readOnly);
+        if (!disk.refusal.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no refusing disk here: ") + disk.refusal));
+        // The earlier export, and on the small disk filler that leaves 4 KiB free.
+        const QByteArray earlier = jpeg(pattern(20, 20, 47)).leftJustified(4096, '\0', true);
+        QStringList files{QStringLiteral("aluno.jpeg")};
+        QVERIFY(writeFile(QDir(disk.setUp).filePath(QStringLiteral("aluno.jpeg")), earlier));
+        if (!readOnly) {
+            QVERIFY(writeFile(QDir(disk.setUp).filePath(QStringLiteral("filler")),
+                              QByteArray(8192, 'x')));
+            files << QStringLiteral("filler");
+        }
+
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        const QString exported = QDir(disk.path).filePath(QStringLiteral("aluno.jpeg"));
+        m_desktop->nextSaveName = exported;
+        click(window.ui->cmdSalvar);
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        const QString said = m_desktop->boxes.first().text;
+        QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo \"") +
+                                 QDir::toNativeSeparators(exported) + QStringLiteral("\": ")) &&
+                     said.contains(qt_error_string(error).trimmed()),
+                 qPrintable(said));
+        QCOMPARE(fileBytes(exported), earlier);
+        QCOMPARE(QDir(disk.path).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                 files);
     }
 };
 
