@@ -302,6 +302,8 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
         QVERIFY(!QApplication::clipboard()->mimeData()->hasImage());
     }
     window.reset();
+}
+
 void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers_data()
 {
     QTest::addColumn<bool>("demo");
@@ -320,13 +322,13 @@ void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers()
 #endif
     QFETCH(bool, demo);
     QFETCH(QStringList, listed);
-    const auto library = qc::QtCaptureLibrary::forStation(*m_desktop, demo);
+    const auto library = qc::QtCaptureLibrary::forStation(demo);
     auto window = makeWindow(*library);
     QStringList entries;
-    for (int i = 0; i < window->ui->lstDevices->count(); ++i)
-        entries << window->ui->lstDevices->item(i)->text();
+    for (int i = 0; i < window->controls().lstDevices->count(); ++i)
+        entries << window->controls().lstDevices->item(i)->text();
     QCOMPARE(entries, listed);
-    QCOMPARE(window->ui->cmdStart->isEnabled(), demo);
+    QCOMPARE(window->controls().cmdStart->isEnabled(), demo);
     window.reset(); // before the library whose windows it may hold
 }
 

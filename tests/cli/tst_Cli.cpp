@@ -209,6 +209,8 @@ private slots:
         for (int i = 0; i < 5; ++i)
             QCOMPARE(readAll(QDir(dir()).filePath(QStringLiteral("100%1.jpg").arg(i))),
                      photo(quint32(i)));
+    }
+
     // Names Windows reserves or reads as something else (a device, a name whose trailing
     // dot or blank it drops, a stream of another file, a folder separator): each one is
     // a plain file in the folder, and is read back as the same number.

@@ -552,7 +552,7 @@ private slots:
         cropFrame();
         const QString exported = QDir(disk.path).filePath(QStringLiteral("aluno.jpeg"));
         m_desktop->nextSaveName = exported;
-        click(window.ui->cmdSalvar);
+        click(window.controls().cmdSalvar);
         QCOMPARE(m_desktop->boxes.size(), 1);
         const QString said = m_desktop->boxes.first().text;
         QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo \"") +
