@@ -345,7 +345,7 @@ struct SqlServerFloor : OdbcFloor
         bindKeys(update, 2);
         bindKeys(update, 4);
         SQLLEN rows = 0;
-        if (!SQL_SUCCEEDED(SQLExecDirect(update, (SQLCHAR*)Update, SQL_NTS)) ||
+        if (!SQL_SUCCEEDED(SQLExecDirect(update, odbcText(QString::fromLatin1(Update)), SQL_NTS)) ||
             !SQL_SUCCEEDED(SQLRowCount(update, &rows)) || rows != 1)
             qFatal("floor store failed");
         SQLFreeStmt(update, SQL_CLOSE);
@@ -355,7 +355,7 @@ struct SqlServerFloor : OdbcFloor
     {
         bindKeys(select, 1);
         QByteArray out;
-        if (SQL_SUCCEEDED(SQLExecDirect(select, (SQLCHAR*)Select, SQL_NTS)) && SQLFetch(select) == SQL_SUCCESS) {
+        if (SQL_SUCCEEDED(SQLExecDirect(select, odbcText(QString::fromLatin1(Select)), SQL_NTS)) && SQLFetch(select) == SQL_SUCCESS) {
             char first[16384];
             SQLLEN total = 0;
             SQLRETURN rc = SQLGetData(select, 2, SQL_C_BINARY, first, sizeof first, &total);
