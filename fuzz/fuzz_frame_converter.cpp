@@ -77,13 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(copy, frame, frameSize);
 
     static qc::FrameConverter converter;
-    const QImage image = converter.toRgb(format, width, height, bytesPerLine, copy, frameSize);
-    if (!image.isNull() && (image.width() != width || image.height() != height)) {
+    const qc::CameraResult<QImage> converted =
+        converter.toRgb(format, width, height, bytesPerLine, copy, frameSize);
+    const QImage image = converted.valueOr(QImage());
+    if (converted && (image.width() != width || image.height() != height)) {
         std::fprintf(stderr, "converted to %dx%d instead of %dx%d\n", image.width(), image.height(),
                      width, height);
         std::abort();
     }
-    if (image.isNull() && converter.lastError().isEmpty())
+    if (!converted && converted.error().reason.isEmpty())
         std::abort();
     munmap(region, span);
     return 0;

@@ -15,7 +15,7 @@ cmake -G Ninja -S "$here" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DQUVELOCAP_WINSDK="$sdk" \
     -DCMAKE_PREFIX_PATH="$sdk" -DCMAKE_BUILD_TYPE=Release \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DQUVELOCAP_BUILD_BENCHMARKS=OFF \
+    -DQUVELOCAP_BUILD_BENCHMARKS=ON \
     "-DCMAKE_CROSSCOMPILING_EMULATOR=env;QUVELOCAP_WINSDK=$sdk;QUVELOCAP_WINE_TEMPLATE=$build/wine-template;$here/scripts/wine-run.sh"
 cmake --build "$build" -j"${QUVELOCAP_JOBS:-2}"
 

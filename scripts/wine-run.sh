@@ -31,18 +31,45 @@ if [[ ! -f $template/.ready ]]; then
 fi
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/quvelocap-wine.XXXXXX")
+mounted=()
 cleanup() {
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    for point in "${mounted[@]}"; do umount "$point" || true; done
     rm -rf "$prefix"
 }
 trap cleanup EXIT
 cp -a "$template/." "$prefix/"
 export WINEPREFIX=$prefix
 
+# A test that asks for them (QUVELOCAP_WINE_DRIVES=1) gets disks that refuse writes, as
+# Wine drives: T: a 16 KiB tmpfs; R: a read-only view of the tmpfs that S: writes to.
+# Mounting needs root; without it the test is told why and skips.
+small_drives() {
+    local drives=$prefix/drives
+    mkdir -p "$drives/full" "$drives/store" "$drives/ro"
+    mount -t tmpfs -o size=16k,mode=0700 tmpfs "$drives/full" && mounted=("$drives/full") &&
+        mount -t tmpfs -o size=64k,mode=0700 tmpfs "$drives/store" &&
+        mounted=("$drives/store" "${mounted[@]}") &&
+        mount --bind "$drives/store" "$drives/ro" && mounted=("$drives/ro" "${mounted[@]}") &&
+        mount -o remount,bind,ro "$drives/ro" || return 1
+    ln -s "$drives/full" "$prefix/dosdevices/t:"
+    ln -s "$drives/store" "$prefix/dosdevices/s:"
+    ln -s "$drives/ro" "$prefix/dosdevices/r:"
+    export QC_FULL_DRIVE=T: QC_READONLY_DRIVE=R: QC_READONLY_DRIVE_WRITABLE=S:
+}
+if [[ -n ${QUVELOCAP_WINE_DRIVES:-} ]] && ! small_drives 2>"$prefix/drives.log"; then
+    export QC_DRIVES_REFUSED="the runner could not mount them: $(tr '\n' ' ' <"$prefix/drives.log")"
+fi
+
 runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 export WINEPATH="$(windows_path "$QUVELOCAP_WINSDK/bin");$(windows_path "$runtime");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 export QT_PLUGIN_PATH=$(windows_path "$QUVELOCAP_WINSDK/plugins")
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Wine keeps the Unix QT_* variables away from Windows programs (a Linux desktop's Qt
+# settings are not theirs) and hands them WINEQT_* under the QT_ name instead.
+for name in $(compgen -e | grep '^QT_'); do
+    export "WINE$name=${!name}"
+done
 
 # QtTest's own log does not reach a Unix pipe from inside Wine; a test writes it to a
 # file that is shown afterwards.

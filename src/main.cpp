@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -40,61 +41,66 @@ bool displayAvailable(const QStringList& arguments)
 #endif
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+// export, import, report: no window and no display, only the stored settings.
+int runCommand(int argc, char* argv[])
 {
-    // export, import, report: no window and no display, only the stored settings.
-    if (argc > 1 && qc::Cli::isCommand(QString::fromLocal8Bit(argv[1]))) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(qc::applicationName());
-        QCoreApplication::setOrganizationName(qc::applicationName());
-        QCoreApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
-        // Every failure is reported once, in the run's own list: a file that is not a
-        // picture, a refused store, the connection. QT_LOGGING_RULES still brings the log back.
-        QLoggingCategory::setFilterRules(
-            QStringLiteral("qt.gui.imageio*=false\nquvelocap.records.warning=false"));
-        qc::QtSettingsStore settings;
-        qc::Console console = qc::Console::standard();
-        return qc::Cli::run(QCoreApplication::arguments(), settings, console);
-    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(qc::applicationName());
+    QCoreApplication::setOrganizationName(qc::applicationName());
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
+    // Every failure is reported once, in the run's own list: a file that is not a
+    // picture, a refused store, the connection. QT_LOGGING_RULES still brings the log back.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("qt.gui.imageio*=false\nquvelocap.records.warning=false"));
+    qc::QtSettingsStore settings;
+    qc::Console console = qc::Console::standard();
+    return qc::Cli::run(QCoreApplication::arguments(), settings, console);
+}
 
+// The window's options, which --help lists beside the commands.
+struct WindowOptions
+{
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption demo(
+    QCommandLineOption help = parser.addHelpOption();
+    QCommandLineOption version = parser.addVersionOption();
+    QCommandLineOption demo{
         QStringLiteral("demo"),
-        QStringLiteral("Run on the built-in demonstration database and test-pattern camera."));
-    parser.addOption(demo);
-    const QCommandLineOption cameraFile(
+        QStringLiteral("Run on the built-in demonstration database and test-pattern camera.")};
+    QCommandLineOption cameraFile{
         QStringLiteral("camera-file"),
         QStringLiteral("Add a camera that shows a picture file, or the pictures of a folder in "
                        "turn, first in the device list."),
-        QStringLiteral("path"));
-    parser.addOption(cameraFile);
+        QStringLiteral("path")};
 
-    // --help and --version answer on a terminal too, before any display is needed. Qt's
-    // own options (-platform, ...) are only known once the application exists, so a
-    // command line this first look does not understand is left to that second one.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    WindowOptions()
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Estação de captura de fotos de alunos (student photo station)."));
+        parser.addOption(demo);
+        parser.addOption(cameraFile);
+    }
+};
+
+// --help, --version and a missing display are answered on the terminal, before any
+// display is needed; nothing when the window is to start. Qt's own options (-platform,
+// ...) are only known once the application exists, so a command line this first look
+// does not understand is left to that second one.
+std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& arguments)
+{
+    QCommandLineParser& parser = options.parser;
     if (parser.parse(arguments)) {
-        if (parser.isSet(help)) {
-            std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+        if (parser.isSet(options.help)) {
+            std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"),
                                                             QStringLiteral("quvelocap")) +
                                   QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }
-        if (parser.isSet(version)) {
+        if (parser.isSet(options.version)) {
             std::printf("quvelocap %s\n", QUVELOCAP_VERSION);
             return 0;
         }
     }
-
     if (!displayAvailable(arguments)) {
         std::fputs("quvelocap: no display found (DISPLAY is not set).\n"
                    "Run it on a desktop, or in a virtual one:\n"
@@ -102,56 +108,84 @@ int main(int argc, char* argv[])
                    stderr);
         return 2;
     }
+    return std::nullopt;
+}
+
+// The demo works on its own SQLite database with its own settings file, so that trying
+// the station never touches the real settings. Null when either cannot be made.
+std::unique_ptr<qc::QtSettingsStore> demoSettings()
+{
+    const QString database = qc::DemoDatabase::defaultPath();
+    try {
+        qc::DemoDatabase::ensure(database);
+    } catch (const qc::Error& error) {
+        qCCritical(lcShell, "demo database %s: %s", qUtf8Printable(database),
+                   qUtf8Printable(error.description()));
+        return nullptr;
+    }
+    auto settings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
+                                                          QStringLiteral("/demo-settings.conf"));
+    try {
+        if (settings->server().isEmpty())
+            settings->setServer(QStringLiteral("sqlite:") + database);
+    } catch (const qc::Error& error) {
+        qCCritical(lcShell, "demo settings: %s", qUtf8Printable(error.description()));
+        return nullptr;
+    }
+    return settings;
+}
+
+int startWindow(const qc::StationServices& services, const QString& cameraFile)
+{
+    // Webcams through V4L2; the demo lists the built-in test pattern first.
+    const auto capture = qc::QtCaptureLibrary::forStation(services.demo);
+    if (!cameraFile.isEmpty())
+        capture->addDriverFirst(std::make_unique<qc::PictureFileDriver>(cameraFile));
+    qc::StationServices withCamera = services;
+    withCamera.capture = capture.get();
+
+    qc::FrmImageCapture window(withCamera);
+    qc::StationDiagnostics::fromEnvironment(
+        &window, window.findChild<QLabel*>(QStringLiteral("lblMensagem")));
+    window.Form_Load();
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc > 1 && qc::Cli::isCommand(QString::fromLocal8Bit(argv[1])))
+        return runCommand(argc, argv);
+
+    WindowOptions options;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> answered = answerOnTerminal(options, arguments))
+        return *answered;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(qc::applicationName());
     QApplication::setOrganizationName(qc::applicationName());
     QApplication::setApplicationVersion(QStringLiteral(QUVELOCAP_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(QUVELOCAP_APP_ID));
-    parser.process(app);
+    options.parser.process(app);
 
     qc::QtDesktop desktop;
+    qc::QtSettingsStore stationSettings;
+    std::unique_ptr<qc::QtSettingsStore> demo;
     qc::StationServices services;
     services.desktop = &desktop;
     services.appFolder = QApplication::applicationDirPath();
-    services.demo = parser.isSet(demo);
-
-    // The demo works on its own SQLite database with its own settings file, so that
-    // trying the station never touches the real settings.
-    qc::QtSettingsStore stationSettings;
-    std::unique_ptr<qc::QtSettingsStore> demoSettings;
+    services.demo = options.parser.isSet(options.demo);
     services.settings = &stationSettings;
     if (services.demo) {
-        const QString database = qc::DemoDatabase::defaultPath();
-        try {
-            qc::DemoDatabase::ensure(database);
-        } catch (const qc::Error& error) {
-            qCCritical(lcShell, "demo database %s: %s", qPrintable(database),
-                       qPrintable(error.description()));
+        demo = demoSettings();
+        if (!demo)
             return 1;
-        }
-        demoSettings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
-                                                             QStringLiteral("/demo-settings.conf"));
-        try {
-            if (demoSettings->value(QStringLiteral("srv")).isEmpty())
-                demoSettings->setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
-        } catch (const qc::Error& error) {
-            qCCritical(lcShell, "demo settings: %s", qPrintable(error.description()));
-            return 1;
-        }
-        services.settings = demoSettings.get();
+        services.settings = demo.get();
     }
-
-    // Webcams through V4L2; the demo lists the built-in test pattern first.
-    const auto capture = qc::QtCaptureLibrary::forStation(desktop, services.demo);
-    if (parser.isSet(cameraFile))
-        capture->addDriverFirst(std::make_unique<qc::PictureFileDriver>(parser.value(cameraFile)));
-    services.capture = capture.get();
-
-    qc::FrmImageCapture window(services);
-    qc::StationDiagnostics::fromEnvironment(
-        &window, window.findChild<QLabel*>(QStringLiteral("lblMensagem")));
-    window.Form_Load();
-    window.show();
-    return QApplication::exec();
+    return startWindow(services, options.parser.value(options.cameraFile));
 }

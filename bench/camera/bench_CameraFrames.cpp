@@ -207,9 +207,9 @@ void MjpegToRgbFullSize(benchmark::State& state)
 {
     qc::FrameConverter converter;
     for (auto _ : state) {
-        QImage frame = converter.toRgb(V4L2_PIX_FMT_MJPEG, 640, 480, 0, bytes(mjpegFrame()),
-                                       std::size_t(mjpegFrame().size()));
-        benchmark::DoNotOptimize(frame.constBits());
+        const qc::CameraResult<QImage> frame = converter.toRgb(
+            V4L2_PIX_FMT_MJPEG, 640, 480, 0, bytes(mjpegFrame()), std::size_t(mjpegFrame().size()));
+        benchmark::DoNotOptimize(frame->constBits());
     }
 }
 

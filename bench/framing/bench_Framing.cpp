@@ -70,7 +70,7 @@ int main(int argc, char* argv[])
     const QString database = dir.filePath(QStringLiteral("demo.sqlite"));
     qc::DemoDatabase::ensure(database);
     settings.setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
-    qc::QtCaptureLibrary library(desktop);
+    qc::QtCaptureLibrary library;
     library.addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
     qc::StationServices services;
     services.desktop = &desktop;
@@ -107,12 +107,12 @@ int main(int argc, char* argv[])
 
         timer.restart();
         const QList<qc::Face> ours =
-            qc::FaceDetector::shared().detect(window.ui->ImagXpress1->picture());
+            qc::FaceDetector::shared().detect(window.controls().ImagXpress1->picture());
         detections.push_back(ms(timer));
 
         timer.restart();
         const QImage g =
-            window.ui->ImagXpress1->picture().convertToFormat(QImage::Format_Grayscale8);
+            window.controls().ImagXpress1->picture().convertToFormat(QImage::Format_Grayscale8);
         grey.set_size(g.height(), g.width());
         for (int y = 0; y < g.height(); ++y)
             std::memcpy(&grey[y][0], g.constScanLine(y), std::size_t(g.width()));

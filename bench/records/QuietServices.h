@@ -15,8 +15,6 @@ public:
     bool waitCursor() const override { return m_wait; }
     void beep() override {}
     QString saveFileName(const QString&) override { return {}; }
-    QImage clipboardImage() const override { return {}; }
-    void setClipboardImage(const QImage&) override {}
     void endProgram() override {}
 
 private:

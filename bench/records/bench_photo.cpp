@@ -1,6 +1,6 @@
 // "&Salvar Foto" and "&Ver Foto" of a 640 x 480 photo, as the station runs them: the JPEG
-// written by the image control, stored by GravarFoto and read back (and decoded) by
-// LerFoto through the work file. On SQLite always; on PostgreSQL when QC_PG_* points at a
+// encoded by the image control, stored by GravarFoto and read back (and decoded) by
+// LerFoto, in memory. On SQLite always; on PostgreSQL when QC_PG_* points at a
 // server (scripts/pg-test-server.sh starts one).
 
 #include "core/Desktop.h"
@@ -45,7 +45,6 @@ void run(benchmark::State& state, const Target& target, bool store)
     module.setCaminhoApp(g_appFolder + QLatin1Char('/'));
     QString mensagem;
     qc::PhotoRecords records(module, [&](const QString& text) { mensagem = text; });
-    const QString source = g_appFolder + QStringLiteral("/source.jpg");
     try {
         auto cn = std::make_shared<qc::Connection>();
         cn->open(qc::ConnectionString::build(target.user, target.password, target.database,
@@ -64,21 +63,15 @@ void run(benchmark::State& state, const Target& target, bool store)
         state.SkipWithError(qPrintable(e.description()));
         return;
     }
-    QFile file(source);
-    if (!file.open(QIODevice::WriteOnly) || file.write(g_jpeg) != g_jpeg.size()) {
-        state.SkipWithError("cannot write the photo file");
-        return;
-    }
-    file.close();
     const QString filter = QStringLiteral("codigounidade = ? and matricula = ?");
     const QVariantList values{QStringLiteral("1"), QStringLiteral("1001")};
     records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"), filter,
-                       values, source);
+                       values, g_jpeg);
     Photo photo;
     for (auto _ : state) {
         if (store) {
             records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
-                               filter, values, source);
+                               filter, values, g_jpeg);
         } else {
             records.LerFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
                             QStringLiteral("matricula"), QStringLiteral("1001"), photo,

@@ -28,19 +28,27 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#ifdef _WIN32
+#include <windows.h> // the ODBC headers' types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
 
+#include "QuietServices.h"
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <malloc.h>
+#include <string>
 #include <vector>
-#include "QuietServices.h"
 
 // ---- heap accounting: every malloc of the process, current and peak bytes ----
+// glibc lets a program put its own malloc in front of the real one; elsewhere (the
+// Windows build) there are no heap figures, only times.
+#ifdef __GLIBC__
+constexpr bool kHeapCounted = true;
 extern "C" {
 void* __libc_malloc(size_t);
 void __libc_free(void*);
@@ -122,6 +130,17 @@ int posix_memalign(void** out, size_t a, size_t n)
     return 0;
 }
 }
+
+#else
+constexpr bool kHeapCounted = false;
+namespace heap {
+constexpr long long peak = 0;
+inline long long mark()
+{
+    return 0;
+}
+} // namespace heap
+#endif
 
 namespace {
 
@@ -211,6 +230,24 @@ struct SqliteFloor
     }
 };
 
+// Text for the ODBC calls: UTF-16 where the headers ask for the wide calls (Qt's Windows
+// build defines UNICODE), UTF-8 elsewhere. Kept alive until the next call.
+#ifdef UNICODE
+SQLWCHAR* odbcText(const QString& text)
+{
+    static std::wstring kept;
+    kept = text.toStdWString();
+    return reinterpret_cast<SQLWCHAR*>(kept.data());
+}
+#else
+SQLCHAR* odbcText(const QString& text)
+{
+    static QByteArray kept;
+    kept = text.toUtf8();
+    return reinterpret_cast<SQLCHAR*>(kept.data());
+}
+#endif
+
 struct OdbcFloor
 {
     SQLHENV env = SQL_NULL_HENV;
@@ -222,19 +259,18 @@ struct OdbcFloor
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
         SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        const QByteArray text = odbcString.toUtf8();
-        if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)text.constData(), SQL_NTS,
-                                            nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
+        if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, odbcText(odbcString), SQL_NTS, nullptr, 0,
+                                            nullptr, SQL_DRIVER_NOPROMPT)))
             qFatal("floor connect failed");
         SQLAllocHandle(SQL_HANDLE_STMT, dbc, &update);
         SQLAllocHandle(SQL_HANDLE_STMT, dbc, &select);
         SQLPrepare(update,
-                   (SQLCHAR*)"UPDATE floor_photo SET foto = ? WHERE codigounidade = ? AND "
-                             "matricula = ?",
+                   odbcText(QStringLiteral("UPDATE floor_photo SET foto = ? WHERE "
+                                           "codigounidade = ? AND matricula = ?")),
                    SQL_NTS);
         SQLPrepare(select,
-                   (SQLCHAR*)"SELECT foto FROM floor_photo WHERE codigounidade = ? AND "
-                             "matricula = ?",
+                   odbcText(QStringLiteral("SELECT foto FROM floor_photo WHERE codigounidade "
+                                           "= ? AND matricula = ?")),
                    SQL_NTS);
     }
     ~OdbcFloor()
@@ -432,12 +468,15 @@ void measure(const char* name, Floor& floor, Ours& ours, const QByteArray (&phot
         }
     }
     const double size = double(photos[0].size());
-    std::printf("# %s: photo %lld bytes, floor %.2f ms, ours %.2f ms; peak heap floor %.2f / "
-                "%.2f MB, ours %.2f / %.2f MB (store / read)\n",
-                name, qint64(photos[0].size()), median(floorTimes) / 1e6, median(ourTimes) / 1e6,
-                floorStorePeak / 1e6, floorReadPeak / 1e6, ourStorePeak / 1e6, ourReadPeak / 1e6);
+    std::printf("# %s: photo %lld bytes, floor %.2f ms, ours %.2f ms", name,
+                qint64(photos[0].size()), median(floorTimes) / 1e6, median(ourTimes) / 1e6);
+    if (kHeapCounted)
+        std::printf("; peak heap floor %.2f / %.2f MB, ours %.2f / %.2f MB (store / read)",
+                    floorStorePeak / 1e6, floorReadPeak / 1e6, ourStorePeak / 1e6,
+                    ourReadPeak / 1e6);
+    std::printf("\n");
     std::printf("ratio %s_store_read %.3f\n", name, median(ourTimes) / median(floorTimes));
-    if (heapToo) {
+    if (heapToo && kHeapCounted) {
         // Our own peak: beyond what the driver needed for the same bytes; the read's result
         // is the photo itself, held by the floor as well.
         std::printf("ratio %s_store_heap %.3f\n", name,

@@ -159,10 +159,14 @@ void CameraController::cmdStart_Click()
 
 void CameraController::IniciarPreview()
 {
-    JanelaPreview = m_library.createCaptureWindow(QString::number(DispositivoAtual),
-                                                  CaptureStyleChild | CaptureStyleVisible, 0, 0,
-                                                  PreviewSize, PreviewSize, m_ui.picCapture, 0);
-    if (m_library.sendMessage(JanelaPreview, WM_CAP_DRIVER_CONNECT, DispositivoAtual, 0) != 0) {
+    JanelaPreview = m_library
+                        .createCaptureWindow(QString::number(DispositivoAtual),
+                                             CaptureStyleChild | CaptureStyleVisible, 0, 0,
+                                             PreviewSize, PreviewSize, m_ui.picCapture, 0)
+                        .valueOr(0);
+    const CameraResult<qintptr> connected =
+        m_library.sendMessage(JanelaPreview, WM_CAP_DRIVER_CONNECT, DispositivoAtual, 0);
+    if (connected) {
         m_library.sendMessage(JanelaPreview, WM_CAP_SET_SCALE, True, 0);
         m_library.sendMessage(JanelaPreview, WM_CAP_SET_PREVIEWRATE, PreviewRateMs, 0);
         m_library.sendMessage(JanelaPreview, WM_CAP_SET_PREVIEW, True, 0);
@@ -173,11 +177,10 @@ void CameraController::IniciarPreview()
     } else {
         // "&Preview" stays available for another try; the operator is told why the
         // camera did not open rather than left before a dark box.
-        const CaptureError error = m_library.driverError(DispositivoAtual);
         m_library.destroyWindow(JanelaPreview);
         m_ui.cmdSave->setEnabled(false);
         PreviewAtivo = false;
-        m_desktop.messageBox(openFailureText(error), QString(), Desktop::Icon::Warning);
+        m_desktop.messageBox(openFailureText(connected.error()), QString(), Desktop::Icon::Warning);
     }
 }
 
@@ -213,13 +216,14 @@ void CameraController::Command2_Click()
 
 void CameraController::STARTCAM()
 {
-    JanelaWebcam = m_library.createCaptureWindow(QStringLiteral("WebcamCapture"), 0, 0, 0, 640, 480,
-                                                 m_ui.window, 0);
-    if (JanelaWebcam != 0)
+    const CameraResult<CaptureWindowHandle> created = m_library.createCaptureWindow(
+        QStringLiteral("WebcamCapture"), 0, 0, 0, 640, 480, m_ui.window, 0);
+    JanelaWebcam = created.valueOr(0);
+    if (created)
         WebcamConectada = true;
     m_desktop.processEvents();
-    if (m_library.sendMessage(JanelaWebcam, WM_CAP_DRIVER_CONNECT, m_ui.lstDevices->currentRow(),
-                              0) == 0) {
+    if (!m_library.sendMessage(JanelaWebcam, WM_CAP_DRIVER_CONNECT, m_ui.lstDevices->currentRow(),
+                               0)) {
         m_desktop.messageBox(QStringLiteral("Não foi possível detectar o dispositivo da webcam."),
                              QStringLiteral("Brantemor"), Desktop::Icon::None,
                              Desktop::Buttons::Ok);
@@ -242,12 +246,11 @@ void CameraController::cmdSave_Click()
 {
     if (m_clearDragFlag)
         m_clearDragFlag();
-    const bool copied = m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0) != 0;
+    const bool copied = m_library.sendMessage(JanelaPreview, WM_CAP_EDIT_COPY, 0, 0).ok();
     PararPreview();
-    // Only the frame this copy put on the clipboard is taken. When the camera had none,
-    // whatever the clipboard held before (the last student's frame, a screenshot) must
-    // not become this student's photo: the picture stays empty instead.
-    const QImage frame = copied ? m_desktop.clipboardImage() : QImage();
+    // Only the frame this copy produced is taken. When the camera had none, an earlier
+    // frame must not become this student's photo: the picture stays empty instead.
+    const QImage frame = copied ? m_library.takeCopiedFrame() : QImage();
     m_ui.picCapture->setPicture(frame);
     m_ui.ImagXpress1->setPicture(m_ui.picCapture->picture());
     m_ui.picCapture->setVisible(false);

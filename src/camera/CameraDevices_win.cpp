@@ -23,8 +23,7 @@ QList<V4l2Driver::Device> V4l2Driver::enumerate(const QString&, int)
 
 V4l2Driver::V4l2Driver(Device device, QObject* parent)
     : CaptureDriver(parent), m_device(std::move(device))
-{
-}
+{}
 
 V4l2Driver::~V4l2Driver() = default;
 
@@ -34,9 +33,9 @@ void V4l2Driver::setRequestedFormat(std::uint32_t pixelFormat, QSize size)
     m_requestedSize = size;
 }
 
-bool V4l2Driver::open()
+CameraStatus V4l2Driver::open()
 {
-    return false;
+    return CaptureError{CaptureError::Kind::Failed, QString()};
 }
 
 void V4l2Driver::close() {}

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "camera/CameraResult.h"
 #include "camera/CaptureControl.h"
-#include "camera/CaptureError.h"
 
 #include <QImage>
 #include <QList>
@@ -27,8 +27,8 @@ public:
     virtual QString name() const = 0;
     virtual QString version() const { return QString(); }
 
-    // Starts streaming; false when the device is absent, busy or cannot stream.
-    virtual bool open() = 0;
+    // Starts streaming; the error says why not (absent, busy, no readable format, ...).
+    virtual CameraStatus open() = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
@@ -45,25 +45,10 @@ public:
     virtual bool setControl(quint32 id, int value) = 0;
     virtual int controlValue(quint32 id) const = 0;
 
-    // Why the last open failed or the stream ended (empty when nothing failed).
-    QString lastError() const { return m_lastError; }
-    CaptureError::Kind lastErrorKind() const { return m_lastErrorKind; }
-
 signals:
     void frameArrived();
     // The stream ended without close() being asked for: the device vanished or failed.
-    void streamEnded(const QString& reason);
-
-protected:
-    void setLastError(const QString& error, CaptureError::Kind kind = CaptureError::Kind::Failed)
-    {
-        m_lastError = error;
-        m_lastErrorKind = error.isEmpty() ? CaptureError::Kind::None : kind;
-    }
-
-private:
-    QString m_lastError;
-    CaptureError::Kind m_lastErrorKind = CaptureError::Kind::None;
+    void streamEnded(const qc::CaptureError& error);
 };
 
 } // namespace qc

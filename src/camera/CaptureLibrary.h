@@ -1,7 +1,8 @@
 #pragma once
 
-#include "camera/CaptureError.h"
+#include "camera/CameraResult.h"
 
+#include <QImage>
 #include <QString>
 #include <QtGlobal>
 
@@ -11,7 +12,7 @@ class QWidget;
 
 namespace qc {
 
-// Handle of a capture window; 0 is no window.
+// Handle of a capture window; 0 is no window (what the station holds when none was made).
 using CaptureWindowHandle = quintptr;
 
 // Capture window messages, numbered as the station has always sent them.
@@ -29,8 +30,10 @@ inline constexpr quint32 CaptureStyleChild = 0x40000000;
 inline constexpr quint32 CaptureStyleVisible = 0x10000000;
 
 // The capture library: capture drivers by index 0..9 and capture windows that connect
-// to one, preview its frames, copy the current frame to the clipboard and show the
-// driver's source dialog. Every call is synchronous and made on the UI thread.
+// to one, preview its frames, copy the current frame and show the driver's source
+// dialog. The copy stays inside the library, never on the system clipboard, where
+// clipboard history would keep a student's frame after the station is gone. Every call is
+// synchronous and made on the UI thread.
 class CaptureLibrary
 {
 public:
@@ -39,20 +42,24 @@ public:
     // True while a driver exists at index; name then holds its name.
     virtual bool driverDescription(int index, QString& name, QString& version) = 0;
 
-    // A new capture window, or 0 when it cannot be made.
-    virtual CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x,
-                                                    int y, int width, int height, QWidget* parent,
-                                                    int id) = 0;
+    // A new capture window, or why it cannot be made.
+    virtual CameraResult<CaptureWindowHandle> createCaptureWindow(const QString& windowName,
+                                                                  quint32 style, int x, int y,
+                                                                  int width, int height,
+                                                                  QWidget* parent, int id) = 0;
 
-    // For WM_CAP_DRIVER_CONNECT nonzero means connected; other results mean little.
-    virtual qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
-                                qintptr lParam) = 0;
+    // The message's result, or why it failed: for WM_CAP_DRIVER_CONNECT why the driver
+    // did not connect ({Absent} when there is no driver at that index), for
+    // WM_CAP_EDIT_COPY that there was no frame to copy.
+    virtual CameraResult<qintptr> sendMessage(CaptureWindowHandle window, unsigned message,
+                                              qintptr wParam, qintptr lParam) = 0;
 
     virtual bool destroyWindow(CaptureWindowHandle window) = 0;
 
-    // Why the driver at index last failed to connect or stream ({Absent} when there is
-    // no driver there).
-    virtual CaptureError driverError(int index) const = 0;
+    // The frame the last WM_CAP_EDIT_COPY copied (null when that copy found none),
+    // handed over once: the library keeps no student's frame after it is read.
+    virtual QImage takeCopiedFrame() = 0;
+
     // The index of the driver a window is connected to now; -1 when none.
     virtual int connectedDriver(CaptureWindowHandle window) const = 0;
 

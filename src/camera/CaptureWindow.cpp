@@ -31,22 +31,22 @@ CaptureWindow::~CaptureWindow()
     disconnectDriver();
 }
 
-bool CaptureWindow::connectDriver(CaptureDriver* driver)
+CameraStatus CaptureWindow::connectDriver(CaptureDriver* driver)
 {
-    if (!driver || m_driver)
-        return false;
-    if (driver->isOpen())
-        return false;
-    if (!driver->open()) {
-        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qPrintable(driver->name()),
-                  qPrintable(driver->lastError()));
-        return false;
+    if (!driver)
+        return CaptureError{CaptureError::Kind::Absent, QString()};
+    if (m_driver || driver->isOpen())
+        return CaptureError{CaptureError::Kind::Failed, QString()};
+    if (CameraStatus opened = driver->open(); !opened) {
+        qCWarning(lcCamera, "cannot open camera \"%s\": %s", qUtf8Printable(driver->name()),
+                  qUtf8Printable(opened.error().reason));
+        return opened;
     }
-    qCDebug(lcCamera, "camera \"%s\" open", qPrintable(driver->name()));
+    qCDebug(lcCamera, "camera \"%s\" open", qUtf8Printable(driver->name()));
     m_driver = driver;
     connect(driver, &CaptureDriver::streamEnded, this, &CaptureWindow::streamEnded);
     showLatest(true);
-    return true;
+    return {};
 }
 
 void CaptureWindow::disconnectDriver()
@@ -59,22 +59,19 @@ void CaptureWindow::disconnectDriver()
     m_driver = nullptr;
 }
 
-void CaptureWindow::streamEnded(const QString& reason)
+void CaptureWindow::streamEnded(const CaptureError& error)
 {
-    if (m_driver)
-        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qPrintable(m_driver->name()),
-                  qPrintable(m_driver->lastError()));
     // The device vanished or failed: the window goes dark rather than freeze on a
     // stale frame that a grab would then take for a current one.
     m_previewTimer->stop();
-    CaptureError::Kind kind = CaptureError::Kind::Failed;
     if (m_driver) {
-        kind = m_driver->lastErrorKind();
+        qCWarning(lcCamera, "camera \"%s\" stopped: %s", qUtf8Printable(m_driver->name()),
+                  qUtf8Printable(error.reason));
         disconnect(m_driver, nullptr, this, nullptr);
     }
     m_driver = nullptr;
     m_shown = QImage();
-    m_lostError = {kind, reason};
+    m_lostError = error;
     update();
     emit streamLost();
 }

@@ -22,7 +22,7 @@ public:
                            Qt::WindowFlags flags = {});
     ~CaptureWindow() override;
 
-    bool connectDriver(CaptureDriver* driver);
+    CameraStatus connectDriver(CaptureDriver* driver);
     void disconnectDriver();
     // cppcheck-suppress CastIntegerToAddressAtReturn ; returns the pointer member, no integer
     CaptureDriver* driver() const { return m_driver; }
@@ -56,7 +56,7 @@ protected:
 private:
     void takeFrame();
     void showLatest(bool evenIfSeen);
-    void streamEnded(const QString& reason);
+    void streamEnded(const CaptureError& error);
 
     QPointer<CaptureDriver> m_driver;
     QTimer* m_previewTimer;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "camera/CameraResult.h"
+
 #include <QImage>
-#include <QString>
 
 #include <cstddef>
 #include <cstdint>
 
+struct v4l2_format;
 struct v4lconvert_data;
 
 namespace qc {
@@ -34,16 +36,17 @@ public:
     bool isValid() const { return m_data != nullptr; }
     v4lconvert_data* handle() const { return m_data; }
 
-    // bytesPerLine 0 means tightly packed. Returns a null image when the data cannot be
-    // converted (unknown format, truncated or corrupt frame); lastError() says why.
-    QImage toRgb(std::uint32_t pixelFormat, int width, int height, std::uint32_t bytesPerLine,
-                 const unsigned char* data, std::size_t size);
-
-    QString lastError() const { return m_lastError; }
+    // bytesPerLine 0 means tightly packed. The error says why a frame cannot be
+    // converted (unknown format, truncated or corrupt frame).
+    CameraResult<QImage> toRgb(std::uint32_t pixelFormat, int width, int height,
+                               std::uint32_t bytesPerLine, const unsigned char* data,
+                               std::size_t size);
 
 private:
+    CameraResult<QImage> convert(const v4l2_format& src, const unsigned char* data,
+                                 std::size_t size);
+
     v4lconvert_data* m_data = nullptr;
-    QString m_lastError;
 };
 
 } // namespace qc

@@ -3,16 +3,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QTimer>
 
 namespace qc {
 
 PictureFileDriver::PictureFileDriver(const QString& path, QObject* parent)
-    : CaptureDriver(parent), m_path(path), m_timer(new QTimer(this))
-{
-    m_timer->setInterval(FrameIntervalMs);
-    connect(m_timer, &QTimer::timeout, this, &PictureFileDriver::nextFrame);
-}
+    : TimedFrameDriver(FrameIntervalMs, parent), m_path(path)
+{}
 
 PictureFileDriver::~PictureFileDriver() = default;
 
@@ -46,37 +42,22 @@ QStringList PictureFileDriver::pictures() const
     return files;
 }
 
-bool PictureFileDriver::open()
+CameraStatus PictureFileDriver::prepare()
 {
-    if (m_open)
-        return false;
     // Read afresh at every connect: the folder may have changed in between.
     m_files = pictures();
     m_current = -1;
     bool shown = false;
     for (int i = 0; i < m_files.size() && !shown; ++i)
         shown = showPicture(i);
-    if (!shown) {
-        setLastError(m_files.isEmpty() ? QStringLiteral("Nenhuma imagem em %1").arg(m_path)
-                                       : QStringLiteral("Não foi possível ler %1").arg(m_path));
-        return false;
-    }
-    setLastError(QString());
-    m_open = true;
-    m_framesShown = 0;
-    // Like the test pattern: a window connected a moment ago has a frame to show and copy.
-    m_frame = m_picture;
-    ++m_frameCount;
-    emit frameArrived();
-    m_timer->start();
-    return true;
-}
-
-void PictureFileDriver::close()
-{
-    m_timer->stop();
-    m_open = false;
-    m_frame = QImage();
+    if (!shown)
+        return CaptureError{CaptureError::Kind::Failed,
+                            m_files.isEmpty()
+                                ? QStringLiteral("Nenhuma imagem em %1").arg(m_path)
+                                : QStringLiteral("Não foi possível ler %1").arg(m_path)};
+    // The first frame shows the first picture for its whole second.
+    m_framesShown = -1;
+    return {};
 }
 
 bool PictureFileDriver::showPicture(int index)
@@ -91,7 +72,7 @@ bool PictureFileDriver::showPicture(int index)
     return true;
 }
 
-void PictureFileDriver::nextFrame()
+QImage PictureFileDriver::nextPicture()
 {
     if (++m_framesShown >= FramesPerPicture && m_files.size() > 1) {
         m_framesShown = 0;
@@ -100,9 +81,7 @@ void PictureFileDriver::nextFrame()
             if (showPicture((m_current + step) % int(m_files.size())))
                 break;
     }
-    m_frame = m_picture;
-    ++m_frameCount;
-    emit frameArrived();
+    return m_picture;
 }
 
 } // namespace qc

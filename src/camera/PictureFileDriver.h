@@ -1,10 +1,8 @@
 #pragma once
 
-#include "camera/CaptureDriver.h"
+#include "camera/TimedFrameDriver.h"
 
 #include <QStringList>
-
-class QTimer;
 
 namespace qc {
 
@@ -12,7 +10,7 @@ namespace qc {
 // turn for about a second each. Frames come at a webcam's pace, at the picture's own
 // size, so the preview and the grab work on it as on a camera of that resolution. For
 // demonstrations, tests, and sites whose photos are taken with another camera.
-class PictureFileDriver : public CaptureDriver
+class PictureFileDriver : public TimedFrameDriver
 {
     Q_OBJECT
 
@@ -27,13 +25,6 @@ public:
     QString name() const override;
     QString version() const override;
 
-    bool open() override;
-    void close() override;
-    bool isOpen() const override { return m_open; }
-
-    QImage currentFrame() const override { return m_frame; }
-    quint64 frameCount() const override { return m_frameCount; }
-
     QList<CaptureControl> controls() const override { return {}; }
     bool setControl(quint32, int) override { return false; }
     int controlValue(quint32) const override { return 0; }
@@ -41,19 +32,18 @@ public:
     // The picture files, in the order they are shown.
     QStringList pictures() const;
 
+protected:
+    CameraStatus prepare() override;
+    QImage nextPicture() override;
+
 private:
-    void nextFrame();
     bool showPicture(int index);
 
     QString m_path;
-    QTimer* m_timer;
-    bool m_open = false;
     QStringList m_files;
     int m_current = -1;
     int m_framesShown = 0;
     QImage m_picture;
-    QImage m_frame;
-    quint64 m_frameCount = 0;
 };
 
 } // namespace qc

@@ -4,13 +4,13 @@
 #include "camera/CaptureWindow.h"
 #include "camera/TestPatternDriver.h"
 #include "camera/V4l2Driver.h"
-#include "core/Desktop.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qc {
 
-QtCaptureLibrary::QtCaptureLibrary(Desktop& desktop) : m_desktop(desktop) {}
+QtCaptureLibrary::QtCaptureLibrary() = default;
 
 QtCaptureLibrary::~QtCaptureLibrary()
 {
@@ -20,9 +20,9 @@ QtCaptureLibrary::~QtCaptureLibrary()
     m_windows.clear();
 }
 
-std::unique_ptr<QtCaptureLibrary> QtCaptureLibrary::forStation(Desktop& desktop, bool demo)
+std::unique_ptr<QtCaptureLibrary> QtCaptureLibrary::forStation(bool demo)
 {
-    auto library = std::make_unique<QtCaptureLibrary>(desktop);
+    auto library = std::make_unique<QtCaptureLibrary>();
     if (demo)
         library->addDriver(std::make_unique<TestPatternDriver>());
     library->watchCameras();
@@ -138,13 +138,14 @@ bool QtCaptureLibrary::driverDescription(int index, QString& name, QString& vers
     return true;
 }
 
-CaptureWindowHandle QtCaptureLibrary::createCaptureWindow(const QString& windowName, quint32 style,
-                                                          int x, int y, int width, int height,
-                                                          QWidget* parent, int)
+CameraResult<CaptureWindowHandle> QtCaptureLibrary::createCaptureWindow(const QString& windowName,
+                                                                        quint32 style, int x, int y,
+                                                                        int width, int height,
+                                                                        QWidget* parent, int)
 {
     const bool child = style & CaptureStyleChild;
     if (child && !parent)
-        return 0;
+        return CaptureError{CaptureError::Kind::Failed, QString()};
     // Without the child style the window is a top-level window that its parent owns:
     // it stays with the parent and goes when the parent goes.
     auto* window = new CaptureWindow(windowName, parent, child ? Qt::Widget : Qt::Window);
@@ -170,30 +171,32 @@ CaptureWindow* QtCaptureLibrary::window(CaptureWindowHandle handle) const
     return it == m_windows.end() ? nullptr : it->second.data();
 }
 
-qintptr QtCaptureLibrary::sendMessage(CaptureWindowHandle handle, unsigned message, qintptr wParam,
-                                      qintptr)
+CameraResult<qintptr> QtCaptureLibrary::sendMessage(CaptureWindowHandle handle, unsigned message,
+                                                    qintptr wParam, qintptr)
 {
+    const CaptureError refused{CaptureError::Kind::Failed, QString()};
     CaptureWindow* w = window(handle);
     if (!w)
-        return 0;
+        return refused;
     switch (message) {
-    case WM_CAP_DRIVER_CONNECT:
-        return w->connectDriver(driver(int(std::clamp<qintptr>(wParam, -1, MaxDrivers)))) ? 1 : 0;
+    case WM_CAP_DRIVER_CONNECT: {
+        const CameraStatus connected =
+            w->connectDriver(driver(int(std::clamp<qintptr>(wParam, -1, MaxDrivers))));
+        return connected ? CameraResult<qintptr>(1) : connected.error();
+    }
     case WM_CAP_DRIVER_DISCONNECT:
         if (!w->driver())
-            return 0;
+            return refused;
         w->disconnectDriver();
         releaseRetired();
         return 1;
-    case WM_CAP_EDIT_COPY: {
-        const QImage frame = w->currentFrame();
-        if (frame.isNull())
-            return 0;
-        m_desktop.setClipboardImage(frame);
-        return 1;
-    }
+    case WM_CAP_EDIT_COPY:
+        // A copy that finds no frame leaves none behind: an older frame must not be
+        // taken for this one.
+        m_copied = w->currentFrame();
+        return m_copied.isNull() ? CameraResult<qintptr>(refused) : 1;
     case WM_CAP_DLG_VIDEOSOURCE:
-        return w->showSourceDialog() ? 1 : 0;
+        return w->showSourceDialog() ? CameraResult<qintptr>(1) : refused;
     case WM_CAP_SET_PREVIEW:
         w->setPreview(wParam != 0);
         return 1;
@@ -204,7 +207,7 @@ qintptr QtCaptureLibrary::sendMessage(CaptureWindowHandle handle, unsigned messa
         w->setScale(wParam != 0);
         return 1;
     default:
-        return 0;
+        return refused;
     }
 }
 
@@ -219,12 +222,9 @@ bool QtCaptureLibrary::destroyWindow(CaptureWindowHandle handle)
     return true;
 }
 
-CaptureError QtCaptureLibrary::driverError(int index) const
+QImage QtCaptureLibrary::takeCopiedFrame()
 {
-    const CaptureDriver* d = driver(index);
-    if (!d)
-        return {CaptureError::Kind::Absent, QString()};
-    return {d->lastErrorKind(), d->lastError()};
+    return std::exchange(m_copied, QImage());
 }
 
 int QtCaptureLibrary::connectedDriver(CaptureWindowHandle handle) const

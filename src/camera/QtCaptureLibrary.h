@@ -14,11 +14,10 @@ namespace qc {
 class CameraMonitor;
 class CaptureDriver;
 class CaptureWindow;
-class Desktop;
 class V4l2Driver;
 
 // The capture library of the station: its drivers in index order (at most ten), its
-// capture windows as widgets, the clipboard reached through the desktop seam. The
+// capture windows as widgets, its own copy of a grabbed frame. The
 // drivers given with addDriver come first; the webcams follow in device-node order
 // and, once watched, follow the cameras that are plugged in and out.
 class QtCaptureLibrary : public CaptureLibrary
@@ -26,11 +25,11 @@ class QtCaptureLibrary : public CaptureLibrary
 public:
     static constexpr int MaxDrivers = 10;
 
-    explicit QtCaptureLibrary(Desktop& desktop);
+    QtCaptureLibrary();
     ~QtCaptureLibrary() override;
 
     // The station's drivers: the test pattern first in demo mode, then the webcams.
-    static std::unique_ptr<QtCaptureLibrary> forStation(Desktop& desktop, bool demo);
+    static std::unique_ptr<QtCaptureLibrary> forStation(bool demo);
 
     // Appends a driver after the ones given before; ignored once ten are there.
     void addDriver(std::unique_ptr<CaptureDriver> driver);
@@ -46,13 +45,13 @@ public:
     CaptureDriver* driver(int index) const;
 
     bool driverDescription(int index, QString& name, QString& version) override;
-    CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x, int y,
-                                            int width, int height, QWidget* parent,
-                                            int id) override;
-    qintptr sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
-                        qintptr lParam) override;
+    CameraResult<CaptureWindowHandle> createCaptureWindow(const QString& windowName, quint32 style,
+                                                          int x, int y, int width, int height,
+                                                          QWidget* parent, int id) override;
+    CameraResult<qintptr> sendMessage(CaptureWindowHandle window, unsigned message, qintptr wParam,
+                                      qintptr lParam) override;
     bool destroyWindow(CaptureWindowHandle window) override;
-    CaptureError driverError(int index) const override;
+    QImage takeCopiedFrame() override;
     int connectedDriver(CaptureWindowHandle window) const override;
 
     // The widget behind a handle (null once destroyed).
@@ -62,7 +61,7 @@ private:
     int indexOf(const CaptureDriver* driver) const;
     void releaseRetired();
 
-    Desktop& m_desktop;
+    QImage m_copied;
     std::vector<std::unique_ptr<CaptureDriver>> m_given;
     std::vector<std::unique_ptr<V4l2Driver>> m_cameras;
     // Cameras no longer present that were still open when they went; deleted once closed.

@@ -6,6 +6,7 @@
 namespace qc {
 
 class CaptureDriver;
+struct CaptureControl;
 
 // The video source dialog: one widget per control the device reports (a slider for an
 // integer, a check box for a boolean, a combo box for a menu, a push button for a
@@ -19,6 +20,9 @@ public:
     explicit SourceDialog(CaptureDriver& driver, QWidget* parent = nullptr);
 
 private:
+    // The widget that edits one control, sending every change to the device.
+    QWidget* editorFor(const CaptureControl& control);
+    QWidget* sliderFor(const CaptureControl& control);
     void apply(quint32 id, int value);
 
     QPointer<CaptureDriver> m_driver;

@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QPainter>
 #include <QTime>
-#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -19,12 +18,7 @@ constexpr int BarShiftPerFrame = 6;
 
 } // namespace
 
-TestPatternDriver::TestPatternDriver(QObject* parent)
-    : CaptureDriver(parent), m_timer(new QTimer(this))
-{
-    m_timer->setInterval(FrameIntervalMs);
-    connect(m_timer, &QTimer::timeout, this, &TestPatternDriver::nextFrame);
-}
+TestPatternDriver::TestPatternDriver(QObject* parent) : TimedFrameDriver(FrameIntervalMs, parent) {}
 
 TestPatternDriver::~TestPatternDriver() = default;
 
@@ -36,32 +30,6 @@ QString TestPatternDriver::driverName()
 QString TestPatternDriver::version() const
 {
     return QStringLiteral("%1 x %2").arg(Width).arg(Height);
-}
-
-bool TestPatternDriver::open()
-{
-    if (m_open)
-        return false;
-    m_open = true;
-    setLastError(QString());
-    // A window connected a moment ago already has something to show and to copy.
-    nextFrame();
-    m_timer->start();
-    return true;
-}
-
-void TestPatternDriver::close()
-{
-    m_timer->stop();
-    m_open = false;
-    m_frame = QImage();
-}
-
-void TestPatternDriver::nextFrame()
-{
-    m_frame = render(m_frameCount);
-    ++m_frameCount;
-    emit frameArrived();
 }
 
 QImage TestPatternDriver::render(quint64 n) const

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "camera/CaptureDriver.h"
-
-class QTimer;
+#include "camera/TimedFrameDriver.h"
 
 namespace qc {
 
 // The built-in camera of the demo and the tests: 640 x 480 frames of moving colour
 // bars with a running clock and frame number, so every grab is visibly a new frame.
 // Brightness and contrast work like a webcam's.
-class TestPatternDriver : public CaptureDriver
+class TestPatternDriver : public TimedFrameDriver
 {
     Q_OBJECT
 
@@ -27,13 +25,6 @@ public:
     QString name() const override { return driverName(); }
     QString version() const override;
 
-    bool open() override;
-    void close() override;
-    bool isOpen() const override { return m_open; }
-
-    QImage currentFrame() const override { return m_frame; }
-    quint64 frameCount() const override { return m_frameCount; }
-
     QList<CaptureControl> controls() const override;
     bool setControl(quint32 id, int value) override;
     int controlValue(quint32 id) const override;
@@ -41,13 +32,10 @@ public:
     // Draws the picture of frame number n at the current control values.
     QImage render(quint64 n) const;
 
-private:
-    void nextFrame();
+protected:
+    QImage nextPicture() override { return render(frameCount()); }
 
-    QTimer* m_timer;
-    bool m_open = false;
-    QImage m_frame;
-    quint64 m_frameCount = 0;
+private:
     int m_brightness = 128;
     int m_contrast = 128;
 };

@@ -45,6 +45,31 @@ std::uint32_t deviceCaps(const v4l2_capability& cap)
     return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
 }
 
+// A capture format of the given pixel format and size, any field order.
+v4l2_format captureFormat(std::uint32_t pixelFormat, QSize size)
+{
+    v4l2_format fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    fmt.fmt.pix.pixelformat = pixelFormat;
+    fmt.fmt.pix.width = size.width();
+    fmt.fmt.pix.height = size.height();
+    fmt.fmt.pix.field = V4L2_FIELD_ANY;
+    return fmt;
+}
+
+// The first pixel format the device offers that the station reads; 0 when none.
+std::uint32_t firstReadableFormat(int fd)
+{
+    v4l2_fmtdesc desc{};
+    desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    while (xioctl(fd, VIDIOC_ENUM_FMT, &desc) == 0) {
+        if (FrameConverter::canConvert(desc.pixelformat))
+            return desc.pixelformat;
+        ++desc.index;
+    }
+    return 0;
+}
+
 int nodeNumber(const QString& name)
 {
     bool ok = false;
@@ -130,21 +155,30 @@ CaptureError::Kind V4l2Driver::kindOf(int error)
     }
 }
 
-bool V4l2Driver::fail(const QString& what, int error, CaptureError::Kind kind)
+CaptureError V4l2Driver::fail(const QString& what, int error, CaptureError::Kind kind)
 {
-    setLastError(QStringLiteral("%1: %2: %3")
-                     .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error))),
-                 kind == CaptureError::Kind::None ? kindOf(error) : kind);
     releaseDevice();
-    return false;
+    return {kind == CaptureError::Kind::None ? kindOf(error) : kind,
+            QStringLiteral("%1: %2: %3")
+                .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error)))};
 }
 
-bool V4l2Driver::open()
+CameraStatus V4l2Driver::open()
 {
+    // As the device itself: one window at a time.
     if (isOpen())
-        return false;
-    setLastError(QString());
+        return CaptureError{CaptureError::Kind::Failed, QString()};
+    for (auto step :
+         {&V4l2Driver::openNode, &V4l2Driver::negotiateFormat, &V4l2Driver::startStreaming}) {
+        if (CameraStatus done = (this->*step)(); !done)
+            return done;
+    }
+    watchDevice();
+    return {};
+}
 
+CameraStatus V4l2Driver::openNode()
+{
     m_fd = ::open(QFile::encodeName(m_device.path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0)
         return fail(QStringLiteral("open"), errno);
@@ -160,43 +194,25 @@ bool V4l2Driver::open()
     if (!m_converter->isValid())
         return fail(QStringLiteral("libv4lconvert"), ENOMEM);
     m_previewConverter = std::make_unique<PreviewConverter>();
+    return {};
+}
 
+CameraStatus V4l2Driver::negotiateFormat()
+{
     const QSize wanted = m_requestedSize.isValid() ? m_requestedSize : QSize(640, 480);
-    v4l2_format fmt{};
-    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (m_requestedFormat) {
-        fmt.fmt.pix.pixelformat = m_requestedFormat;
-        fmt.fmt.pix.width = wanted.width();
-        fmt.fmt.pix.height = wanted.height();
-        fmt.fmt.pix.field = V4L2_FIELD_ANY;
-    } else {
+    v4l2_format fmt = captureFormat(m_requestedFormat, wanted);
+    if (!m_requestedFormat) {
         // Ask the converter which of the device's formats gives RGB at the wanted size
         // most cheaply; it prefers formats it can convert without loss of frame rate.
-        v4l2_format dst{};
-        dst.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        dst.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
-        dst.fmt.pix.width = wanted.width();
-        dst.fmt.pix.height = wanted.height();
-        dst.fmt.pix.field = V4L2_FIELD_ANY;
+        v4l2_format dst = captureFormat(V4L2_PIX_FMT_RGB24, wanted);
         if (v4lconvert_try_format(m_converter->handle(), &dst, &fmt) != 0)
             return fail(QStringLiteral("no format convertible to RGB"), errno ? errno : EINVAL,
                         CaptureError::Kind::Unsupported);
         // libv4lconvert may prefer an old compressed format the station does not read;
         // then the first format the device offers that it does read is asked for.
         if (!FrameConverter::canConvert(fmt.fmt.pix.pixelformat)) {
-            v4l2_fmtdesc desc{};
-            desc.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            while (xioctl(m_fd, VIDIOC_ENUM_FMT, &desc) == 0 &&
-                   !FrameConverter::canConvert(desc.pixelformat))
-                ++desc.index;
-            if (FrameConverter::canConvert(desc.pixelformat)) {
-                fmt = v4l2_format{};
-                fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-                fmt.fmt.pix.pixelformat = desc.pixelformat;
-                fmt.fmt.pix.width = wanted.width();
-                fmt.fmt.pix.height = wanted.height();
-                fmt.fmt.pix.field = V4L2_FIELD_ANY;
-            }
+            if (const std::uint32_t readable = firstReadableFormat(m_fd))
+                fmt = captureFormat(readable, wanted);
         }
     }
     if (xioctl(m_fd, VIDIOC_S_FMT, &fmt) != 0)
@@ -214,7 +230,11 @@ bool V4l2Driver::open()
         return fail(QStringLiteral("pixel format %1 cannot be read")
                         .arg(QString::fromLatin1(reinterpret_cast<const char*>(&m_pixelFormat), 4)),
                     EINVAL, CaptureError::Kind::Unsupported);
+    return {};
+}
 
+CameraStatus V4l2Driver::startStreaming()
+{
     // Many drivers drop to a slow default frame rate after a format change; ask for a
     // rate fit for a live preview and take whatever the device settles on.
     v4l2_streamparm parm{};
@@ -251,13 +271,16 @@ bool V4l2Driver::open()
     if (xioctl(m_fd, VIDIOC_STREAMON, &type) != 0)
         return fail(QStringLiteral("VIDIOC_STREAMON"), errno);
     m_streaming = true;
+    return {};
+}
 
+void V4l2Driver::watchDevice()
+{
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &V4l2Driver::readFrame);
     // A device that is unplugged signals an error condition rather than data.
     m_errorNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Exception, this);
     connect(m_errorNotifier, &QSocketNotifier::activated, this, &V4l2Driver::readFrame);
-    return true;
 }
 
 void V4l2Driver::close()
@@ -304,12 +327,7 @@ void V4l2Driver::releaseDevice()
 
 void V4l2Driver::endStream(const QString& what, int error)
 {
-    const QString reason =
-        QStringLiteral("%1: %2: %3")
-            .arg(m_device.path, what, QString::fromLocal8Bit(std::strerror(error)));
-    setLastError(reason, kindOf(error));
-    releaseDevice();
-    emit streamEnded(reason);
+    emit streamEnded(fail(what, error));
 }
 
 void V4l2Driver::readFrame()
@@ -370,8 +388,10 @@ QImage V4l2Driver::currentFrame() const
         return QImage();
     if (m_frameOf != m_frameCount) {
         const Buffer& b = m_buffers[std::size_t(m_held)];
-        m_frame = m_converter->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
-                                     static_cast<const unsigned char*>(b.start), m_heldBytes);
+        m_frame = m_converter
+                      ->toRgb(m_pixelFormat, m_size.width(), m_size.height(), m_bytesPerLine,
+                              static_cast<const unsigned char*>(b.start), m_heldBytes)
+                      .valueOr(QImage());
         m_frameOf = m_frameCount;
     }
     return m_frame;

@@ -50,7 +50,7 @@ public:
     std::uint32_t sourceFormat() const { return m_pixelFormat; }
     QSize frameSize() const { return m_size; }
 
-    bool open() override;
+    CameraStatus open() override;
     void close() override;
     bool isOpen() const override { return m_fd >= 0; }
 
@@ -70,8 +70,14 @@ private:
     };
 
     static CaptureError::Kind kindOf(int error);
-    // kind None: judged by the error number.
-    bool fail(const QString& what, int error, CaptureError::Kind kind = CaptureError::Kind::None);
+    // Lets go of the device and says why; kind None: judged by the error number.
+    CaptureError fail(const QString& what, int error,
+                      CaptureError::Kind kind = CaptureError::Kind::None);
+    // The steps of open(), in their order.
+    CameraStatus openNode();
+    CameraStatus negotiateFormat();
+    CameraStatus startStreaming();
+    void watchDevice();
     void releaseDevice();
     void readFrame();
     void endStream(const QString& what, int error);

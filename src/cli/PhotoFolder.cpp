@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,42 @@ public:
 private:
     int m_fd;
 };
+
+Error wrongSize(const QByteArray& name, qint64 size, qint64 expected)
+{
+    return Error(QStringLiteral("O arquivo \"%1\" tem %2 bytes em vez de %3.")
+                     .arg(QString::fromUtf8(name))
+                     .arg(size)
+                     .arg(expected));
+}
+
+// Writes every byte, puts them on the disk and checks the size the file ended with; a
+// photo handed on as done must survive a power cut, so it is on the disk before it has
+// its name. failed(error) is what is thrown.
+void writeWhole(Descriptor& fd, const QByteArray& name, const QByteArray& bytes,
+                const std::function<Error(int)>& failed)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw failed(n < 0 ? errno : ENOSPC);
+        data += n;
+        left -= n;
+    }
+    if (::fsync(fd.get()) != 0)
+        throw failed(errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        throw failed(errno);
+    if (qint64(st.st_size) != bytes.size())
+        throw wrongSize(name, qint64(st.st_size), bytes.size());
+    if (fd.release() != 0)
+        throw failed(errno);
+}
 
 } // namespace
 
@@ -104,31 +141,7 @@ PhotoFolder::Written PhotoFolder::write(const QByteArray& name, bool replace,
         }
     } cleanup{*this, temp, placed};
 
-    const qint64 expected = bytes.size();
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw failure(writeError, name, n < 0 ? errno : ENOSPC);
-        data += n;
-        left -= n;
-    }
-    // A photo handed on as done must survive a power cut: on the disk before it has its name.
-    if (::fsync(fd.get()) != 0)
-        throw failure(writeError, name, errno);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure(writeError, name, errno);
-    if (qint64(st.st_size) != expected)
-        throw Error(QStringLiteral("O arquivo \"%1\" tem %2 bytes em vez de %3.")
-                        .arg(QString::fromUtf8(name))
-                        .arg(qint64(st.st_size))
-                        .arg(expected));
-    if (fd.release() != 0)
-        throw failure(writeError, name, errno);
+    writeWhole(fd, name, bytes, [&](int error) { return failure(writeError, name, error); });
 
     if (replace) {
         if (::renameat(m_fd, temp.constData(), m_fd, name.constData()) != 0)

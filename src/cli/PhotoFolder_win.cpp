@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 namespace qc {
 
 namespace {
@@ -48,6 +50,42 @@ private:
     HANDLE m_h;
 };
 
+Error wrongSize(const QByteArray& name, qint64 size, qint64 expected)
+{
+    return Error(QStringLiteral("O arquivo \"%1\" tem %2 bytes em vez de %3.")
+                     .arg(QString::fromUtf8(name))
+                     .arg(size)
+                     .arg(expected));
+}
+
+// Writes every byte, puts them on the disk and checks the size the file ended with; a
+// photo handed on as done must survive a power cut, so it is on the disk before it has
+// its name. failed(error) is what is thrown.
+void writeWhole(Handle& file, const QByteArray& name, const QByteArray& bytes,
+                const std::function<Error(int)>& failed)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), data, DWORD(qMin<qsizetype>(left, 1 << 30)), &written, nullptr))
+            throw failed(int(GetLastError()));
+        if (written == 0)
+            throw failed(ERROR_DISK_FULL);
+        data += written;
+        left -= written;
+    }
+    if (!FlushFileBuffers(file.get()))
+        throw failed(int(GetLastError()));
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size))
+        throw failed(int(GetLastError()));
+    if (qint64(size.QuadPart) != bytes.size())
+        throw wrongSize(name, qint64(size.QuadPart), bytes.size());
+    if (!file.release())
+        throw failed(int(GetLastError()));
+}
+
 } // namespace
 
 PhotoFolder::PhotoFolder(const QString& path, bool create) : m_path(path)
@@ -61,9 +99,8 @@ PhotoFolder::PhotoFolder(const QString& path, bool create) : m_path(path)
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw Error(QStringLiteral("Não foi possível abrir a pasta \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path),
-                             reason(attributes == INVALID_FILE_ATTRIBUTES
-                                        ? int(GetLastError())
-                                        : int(ERROR_DIRECTORY))));
+                             reason(attributes == INVALID_FILE_ATTRIBUTES ? int(GetLastError())
+                                                                          : int(ERROR_DIRECTORY))));
 }
 
 PhotoFolder::~PhotoFolder() = default;
@@ -112,30 +149,7 @@ PhotoFolder::Written PhotoFolder::write(const QByteArray& name, bool replace,
         }
     } cleanup{tempPath, placed};
 
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), data, DWORD(qMin<qsizetype>(left, 1 << 30)), &written, nullptr))
-            throw failure(writeError, name, int(GetLastError()));
-        if (written == 0)
-            throw failure(writeError, name, ERROR_DISK_FULL);
-        data += written;
-        left -= written;
-    }
-    // A photo handed on as done must survive a power cut: on the disk before it has its name.
-    if (!FlushFileBuffers(file.get()))
-        throw failure(writeError, name, int(GetLastError()));
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file.get(), &size))
-        throw failure(writeError, name, int(GetLastError()));
-    if (qint64(size.QuadPart) != bytes.size())
-        throw Error(QStringLiteral("O arquivo \"%1\" tem %2 bytes em vez de %3.")
-                        .arg(QString::fromUtf8(name))
-                        .arg(qint64(size.QuadPart))
-                        .arg(qint64(bytes.size())));
-    if (!file.release())
-        throw failure(writeError, name, int(GetLastError()));
+    writeWhole(file, name, bytes, [&](int error) { return failure(writeError, name, error); });
     SetFileAttributesW(tempPath.c_str(), FILE_ATTRIBUTE_NORMAL);
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken, at that
     // very moment, so a file that appeared meanwhile wins.

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "records/PhotoRepository.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
-#include <memory>
 
 namespace qc {
 
-class Connection;
+class Module1;
 
 // The students of one unit, read the way the capture window reads them: by unit code and
 // enrolment number, a photo at a time. A unit can hold thousands of photos, so nothing
@@ -17,9 +18,11 @@ class UnitRoster
 {
 public:
     // Enrolment numbers fetched per statement while walking the unit.
-    static constexpr int PageSize = 256;
+    static constexpr int PageSize = PhotoRepository::PageSize;
 
-    UnitRoster(std::shared_ptr<Connection> connection, const QString& unit);
+    // Statements go through the station's repository on module's connection: a lost
+    // connection is opened again once, as in the window.
+    UnitRoster(Module1& module, const QString& unit);
 
     // Whether bas_unidades knows the unit.
     bool unitExists() const;
@@ -42,10 +45,7 @@ public:
     QByteArray readPhoto(const QString& matricula) const;
 
 private:
-    QString page(bool onlyWithPhoto, bool after) const;
-    QString photoSize() const;
-
-    std::shared_ptr<Connection> m_connection;
+    mutable PhotoRepository m_repository;
     QString m_unit;
 };
 

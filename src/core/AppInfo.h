@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStandardPaths>
 #include <QString>
 
 namespace qc {
@@ -9,6 +10,19 @@ namespace qc {
 inline QString applicationName()
 {
     return QStringLiteral("QuveloCap");
+}
+
+// The folder of what the station keeps of its own (the demo database). On Windows the
+// user's local application data, %LOCALAPPDATA%\QuveloCap, which that user alone may
+// read and which does not roam to other PCs; elsewhere Qt's data folder of the program.
+inline QString ownDataFolder()
+{
+#ifdef Q_OS_WIN
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QLatin1Char('/') + applicationName();
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+#endif
 }
 
 } // namespace qc

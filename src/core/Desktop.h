@@ -8,9 +8,11 @@ class QWidget;
 namespace qc {
 
 // The services of the desktop that the station's handlers call: message boxes, the
-// application-wide wait pointer, the beep, the Save dialog, the clipboard and the end
-// of the process. Production uses QtDesktop; tests use a recording double, so that
-// no modal box ever blocks a test and every text, icon and call order can be checked.
+// application-wide wait pointer, the beep, the Save dialog and the end of the process.
+// The system clipboard is not among them: a grabbed frame put there would outlive the
+// station in clipboard history and managers, so the capture library keeps its own copy. Production
+// uses QtDesktop; tests use a recording double, so that no modal box ever blocks a test and every
+// text, icon and call order can be checked.
 class Desktop
 {
 public:
@@ -42,9 +44,6 @@ public:
     // The modal Save dialog. filter is "Description |*.ext"; returns the chosen full
     // path exactly as the dialog gives it, or the empty text when the operator cancels.
     virtual QString saveFileName(const QString& filter) = 0;
-
-    virtual QImage clipboardImage() const = 0;
-    virtual void setClipboardImage(const QImage& image) = 0;
 
     // Lets the window messages pending now be handled (other events may run inside).
     virtual void processEvents();

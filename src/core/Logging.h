@@ -6,6 +6,7 @@
 // station is started from the desktop); more is shown with, for example,
 // QT_LOGGING_RULES="quvelocap.*.debug=true". A password never goes into a message.
 Q_DECLARE_LOGGING_CATEGORY(lcCamera)
+Q_DECLARE_LOGGING_CATEGORY(lcFraming)
 Q_DECLARE_LOGGING_CATEGORY(lcRecords)
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)
 Q_DECLARE_LOGGING_CATEGORY(lcShell)

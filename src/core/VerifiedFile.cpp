@@ -132,23 +132,4 @@ void write(const QString& path, QByteArrayView bytes, Access access)
 #endif
 }
 
-QString createPrivate(const QString& folder, const QString& prefix, const QString& suffix)
-{
-#ifdef Q_OS_UNIX
-    QByteArray name;
-    const int fd = createUnique(folder, prefix, suffix, name);
-    if (fd < 0)
-        throw failure(QDir(folder).filePath(prefix + suffix), systemReason(errno));
-    ::fchmod(fd, 0600);
-    ::close(fd);
-    return QFile::decodeName(name);
-#else
-    QTemporaryFile file(QDir(folder).filePath(prefix + QStringLiteral("XXXXXX") + suffix));
-    file.setAutoRemove(false);
-    if (!file.open())
-        throw failure(file.fileTemplate(), file.errorString());
-    return file.fileName();
-#endif
-}
-
 } // namespace qc::VerifiedFile

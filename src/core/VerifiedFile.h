@@ -21,10 +21,6 @@ enum class Access
 // and the reason.
 void write(const QString& path, QByteArrayView bytes, Access access = Access::Shared);
 
-// Creates a new, empty file of a unique name in folder (prefix + random + suffix), readable
-// and writable by the owner only, and returns its path. Throws Error.
-QString createPrivate(const QString& folder, const QString& prefix, const QString& suffix);
-
 } // namespace VerifiedFile
 
 } // namespace qc

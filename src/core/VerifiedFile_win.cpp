@@ -107,14 +107,4 @@ void write(const QString& path, QByteArrayView bytes, Access)
     }
 }
 
-QString createPrivate(const QString& folder, const QString& prefix, const QString& suffix)
-{
-    QString name;
-    const HANDLE file = createUnique(folder, prefix, suffix, name);
-    if (file == INVALID_HANDLE_VALUE)
-        throw failure(QDir(folder).filePath(prefix + suffix), systemReason(GetLastError()));
-    CloseHandle(file);
-    return name;
-}
-
 } // namespace qc::VerifiedFile

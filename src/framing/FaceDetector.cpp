@@ -1,5 +1,7 @@
 #include "framing/FaceDetector.h"
 
+#include "core/Logging.h"
+
 #include <QFileInfo>
 
 #include <dlib/image_processing/frontal_face_detector.h>
@@ -73,9 +75,16 @@ FaceDetector::FaceDetector(const QString& landmarkModel) : d(std::make_unique<Pr
                          std::ios::binary);
         dlib::deserialize(d->landmarks, in);
         d->hasLandmarks = d->landmarks.num_parts() == 68;
-    } catch (const std::exception&) {
-        // A damaged model is as good as none: the boxes still frame the face.
+        if (!d->hasLandmarks)
+            qCWarning(
+                lcFraming, "landmark model %s has %lu points, not 68; framing by the face's box",
+                qPrintable(landmarkModel), static_cast<unsigned long>(d->landmarks.num_parts()));
+    } catch (const std::exception& error) {
+        // A damaged model is as good as none: the boxes still frame the face. Whoever
+        // looks after the station learns why the framing is coarser than it should be.
         d->hasLandmarks = false;
+        qCWarning(lcFraming, "landmark model %s cannot be read (%s); framing by the face's box",
+                  qPrintable(landmarkModel), error.what());
     }
 }
 

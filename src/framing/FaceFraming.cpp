@@ -18,13 +18,13 @@ FaceFraming::FaceFraming(const FaceFramingControls& controls, SettingsStore& set
 {
     if (!m_detector)
         m_detector = []() -> FaceDetector& { return FaceDetector::shared(); };
-    m_on = m_settings.value(settingKey()) != QStringLiteral("0");
+    m_on = m_settings.framing();
 }
 
 void FaceFraming::setOn(bool on)
 {
     m_on = on;
-    m_settings.setValue(settingKey(), on ? QStringLiteral("1") : QStringLiteral("0"));
+    m_settings.setFraming(on);
 }
 
 void FaceFraming::afterGrab()

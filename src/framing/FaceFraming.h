@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/SettingsStore.h"
+
 #include <QRect>
 #include <QString>
 
@@ -11,7 +13,6 @@ namespace qc {
 
 class FaceDetector;
 class ImageControl;
-class SettingsStore;
 
 struct FaceFramingControls
 {
@@ -28,7 +29,7 @@ struct FaceFramingControls
 class FaceFraming
 {
 public:
-    static QString settingKey() { return QStringLiteral("enquadrar"); }
+    static QString settingKey() { return SettingsStore::FramingKey; }
     using DetectorSource = std::function<FaceDetector&()>;
 
     // The process's shared detector unless another is given.

@@ -89,6 +89,9 @@ public:
     // with a description when there is no image, the path is empty or cannot be written,
     // or the format is not supported. A failed write leaves an existing file as it was.
     void saveImage() const;
+    // The image encoded as a JPEG file's bytes at jpegQuality(), in memory; throws
+    // qc::Error when there is no image or the encoder refuses it.
+    QByteArray encodeJpeg() const;
 
     // Image pixel under a control (viewport) pixel at the current zoom and scroll.
     QPointF controlToImage(QPoint controlPixel) const;

@@ -8,7 +8,7 @@ class QIODevice;
 
 namespace qc {
 
-// Turns the bytes of a stored photo (or the work file written from one) into a picture.
+// Turns the bytes of a stored photo into a picture.
 // The bytes come from a database that other programs write too, so they are treated as
 // outside input: only JPEG, PNG, BMP and GIF are read, and a picture whose header
 // declares more than kMaxPixels is refused before anything is allocated for it, so a

@@ -23,7 +23,7 @@ void Connection::open(const QString& connectionString, const QString& user, cons
             ConnectionString::engineOf(parts.server) == ConnectionTarget::Engine::SqlServer;
         const ConnectionTarget target = ConnectionString::translate(
             parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
-        qCDebug(lcRecords, "connecting: %s", qPrintable(ConnectionString::masked(target)));
+        qCDebug(lcRecords, "connecting: %s", qUtf8Printable(ConnectionString::masked(target)));
         if (target.engine == ConnectionTarget::Engine::Sqlite)
             m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);
         else
@@ -31,8 +31,8 @@ void Connection::open(const QString& connectionString, const QString& user, cons
         m_engine = target.engine;
     } catch (const Error& error) {
         qCWarning(lcRecords, "cannot connect to server \"%s\", database \"%s\", user \"%s\": %s",
-                  qPrintable(parts.server), qPrintable(parts.database), qPrintable(user),
-                  qPrintable(error.description()));
+                  qUtf8Printable(parts.server), qUtf8Printable(parts.database),
+                  qUtf8Printable(user), qUtf8Printable(error.description()));
         throw;
     }
 }

@@ -85,6 +85,102 @@ QString ConnectionString::quoteOdbc(const QString& value)
     return QLatin1Char('{') + quoted + QLatin1Char('}');
 }
 
+namespace {
+
+// The login of the connection: user and password, and the catalog.
+struct Login
+{
+    const QString& database;
+    const QString& user;
+    const QString& password;
+};
+
+// HOST, [V6-ADDRESS] or either with :PORT, after "postgresql://" (a trailing '/' allowed).
+std::pair<QString, QString> postgresHostPort(QString hostPort)
+{
+    if (hostPort.endsWith(QLatin1Char('/')))
+        hostPort.chop(1);
+    QString host = hostPort;
+    QString port = QStringLiteral("5432");
+    // [v6-address]:port, or host:port with a single colon.
+    static const QRegularExpression v6(QStringLiteral(R"(^\[([^\]]+)\](?::(\d+))?$)"));
+    static const QRegularExpression v4(QStringLiteral(R"(^([^:]*)(?::(\d+))?$)"));
+    QRegularExpressionMatch m = v6.match(hostPort);
+    if (!m.hasMatch())
+        m = v4.match(hostPort);
+    if (m.hasMatch()) {
+        host = m.captured(1);
+        if (!m.captured(2).isEmpty())
+            port = m.captured(2);
+    }
+    return {host, port};
+}
+
+QString postgresString(const QString& server, const QString& driver, const Login& login)
+{
+    const auto [host, port] = postgresHostPort(server.mid(kPostgresScheme.size()));
+    if (host.isEmpty())
+        throw DatabaseError(QStringLiteral("Servidor PostgreSQL sem nome em \"%1\".").arg(server));
+    // psqlODBC takes {} apart only around the password (and the driver name, which
+    // unixODBC reads); around any other value the braces reach the server as part of
+    // the name. So the password is quoted and every other value must be plain.
+    return attribute(QStringLiteral("DRIVER"), driver) +
+           plainAttribute(QStringLiteral("SERVER"), host, QStringLiteral("Servidor")) +
+           plainAttribute(QStringLiteral("PORT"), port, QStringLiteral("Porta")) +
+           plainAttribute(QStringLiteral("DATABASE"), login.database, QStringLiteral("Banco")) +
+           plainAttribute(QStringLiteral("UID"), login.user, QStringLiteral("Usuario")) +
+           attribute(QStringLiteral("PWD"), login.password) +
+           QStringLiteral("ByteaAsLongVarBinary=1;");
+}
+
+QString freeTdsString(const QString& server, const Login& login)
+{
+    // FreeTDS reads HOST\INSTANCE itself, but wants a port of its own.
+    const QString srv = QStringLiteral("Servidor");
+    QString odbc;
+    const qsizetype comma = server.lastIndexOf(QLatin1Char(','));
+    if (comma >= 0) {
+        odbc = freeTdsAttribute(QStringLiteral("SERVER"), server.left(comma).trimmed(), srv) +
+               freeTdsAttribute(QStringLiteral("PORT"), server.mid(comma + 1).trimmed(), srv);
+    } else if (server.contains(QLatin1Char('\\'))) {
+        odbc = freeTdsAttribute(QStringLiteral("SERVER"), server, srv);
+    } else {
+        odbc = freeTdsAttribute(QStringLiteral("SERVER"), server, srv) +
+               attribute(QStringLiteral("PORT"), QStringLiteral("1433"));
+    }
+    return odbc +
+           freeTdsAttribute(QStringLiteral("DATABASE"), login.database, QStringLiteral("Banco")) +
+           freeTdsAttribute(QStringLiteral("UID"), login.user, QStringLiteral("Usuario")) +
+           freeTdsAttribute(QStringLiteral("PWD"), login.password, QStringLiteral("Senha")) +
+           attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
+           attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
+}
+
+void sqlServerTarget(ConnectionTarget& target, const QString& server, const QString& driver,
+                     const Login& login)
+{
+    if (driver.isEmpty())
+        throw DatabaseError(QStringLiteral(
+            "Nenhum driver ODBC para SQL Server está instalado. Instale o pacote \"tdsodbc\" "
+            "(FreeTDS) ou o \"ODBC Driver 18 for SQL Server\" da Microsoft (msodbcsql18)."));
+    target.odbcDriver = driver;
+    target.freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
+    if (target.freeTds) {
+        target.odbcString =
+            attribute(QStringLiteral("DRIVER"), driver) + freeTdsString(server, login);
+        return;
+    }
+    // Microsoft's driver takes HOST, HOST\INSTANCE and HOST,PORT as they are.
+    target.odbcString = attribute(QStringLiteral("DRIVER"), driver) +
+                        attribute(QStringLiteral("SERVER"), server) +
+                        attribute(QStringLiteral("DATABASE"), login.database) +
+                        attribute(QStringLiteral("UID"), login.user) +
+                        attribute(QStringLiteral("PWD"), login.password) +
+                        attribute(QStringLiteral("TrustServerCertificate"), QStringLiteral("yes"));
+}
+
+} // namespace
+
 ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& user,
                                              const QString& password,
                                              const QString& sqlServerDriver)
@@ -103,84 +199,21 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
     // and would otherwise turn " sqlite:..." into a SQL Server host.
     const QString server = parts.server.trimmed();
     target.engine = engineOf(server);
-
-    if (target.engine == ConnectionTarget::Engine::Sqlite) {
+    const Login login{parts.database, user, password};
+    switch (target.engine) {
+    case ConnectionTarget::Engine::Sqlite:
         target.sqlitePath = server.mid(kSqliteScheme.size());
         if (target.sqlitePath.isEmpty())
             throw DatabaseError(QStringLiteral("Caminho do arquivo SQLite vazio em \"sqlite:\"."));
-        return target;
-    }
-
-    if (target.engine == ConnectionTarget::Engine::PostgreSql) {
+        break;
+    case ConnectionTarget::Engine::PostgreSql:
         target.odbcDriver = QStringLiteral("PostgreSQL Unicode");
-        QString hostPort = server.mid(kPostgresScheme.size());
-        if (hostPort.endsWith(QLatin1Char('/')))
-            hostPort.chop(1);
-        QString host = hostPort;
-        QString port = QStringLiteral("5432");
-        // [v6-address]:port, or host:port with a single colon.
-        static const QRegularExpression v6(QStringLiteral(R"(^\[([^\]]+)\](?::(\d+))?$)"));
-        static const QRegularExpression v4(QStringLiteral(R"(^([^:]*)(?::(\d+))?$)"));
-        if (auto m = v6.match(hostPort); m.hasMatch()) {
-            host = m.captured(1);
-            if (!m.captured(2).isEmpty())
-                port = m.captured(2);
-        } else if (auto m4 = v4.match(hostPort); m4.hasMatch()) {
-            host = m4.captured(1);
-            if (!m4.captured(2).isEmpty())
-                port = m4.captured(2);
-        }
-        if (host.isEmpty())
-            throw DatabaseError(
-                QStringLiteral("Servidor PostgreSQL sem nome em \"%1\".").arg(server));
-        // psqlODBC takes {} apart only around the password (and the driver name, which
-        // unixODBC reads); around any other value the braces reach the server as part of
-        // the name. So the password is quoted and every other value must be plain.
-        target.odbcString =
-            attribute(QStringLiteral("DRIVER"), target.odbcDriver) +
-            plainAttribute(QStringLiteral("SERVER"), host, QStringLiteral("Servidor")) +
-            plainAttribute(QStringLiteral("PORT"), port, QStringLiteral("Porta")) +
-            plainAttribute(QStringLiteral("DATABASE"), parts.database, QStringLiteral("Banco")) +
-            plainAttribute(QStringLiteral("UID"), user, QStringLiteral("Usuario")) +
-            attribute(QStringLiteral("PWD"), password) + QStringLiteral("ByteaAsLongVarBinary=1;");
-        return target;
+        target.odbcString = postgresString(server, target.odbcDriver, login);
+        break;
+    case ConnectionTarget::Engine::SqlServer:
+        sqlServerTarget(target, server, sqlServerDriver, login);
+        break;
     }
-
-    if (sqlServerDriver.isEmpty())
-        throw DatabaseError(QStringLiteral(
-            "Nenhum driver ODBC para SQL Server está instalado. Instale o pacote \"tdsodbc\" "
-            "(FreeTDS) ou o \"ODBC Driver 18 for SQL Server\" da Microsoft (msodbcsql18)."));
-    target.odbcDriver = sqlServerDriver;
-    target.freeTds = sqlServerDriver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
-    QString odbc = attribute(QStringLiteral("DRIVER"), sqlServerDriver);
-    if (target.freeTds) {
-        // FreeTDS reads HOST\INSTANCE itself, but wants a port of its own.
-        const QString srv = QStringLiteral("Servidor");
-        const qsizetype comma = server.lastIndexOf(QLatin1Char(','));
-        if (comma >= 0) {
-            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server.left(comma).trimmed(), srv) +
-                    freeTdsAttribute(QStringLiteral("PORT"), server.mid(comma + 1).trimmed(), srv);
-        } else if (server.contains(QLatin1Char('\\'))) {
-            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server, srv);
-        } else {
-            odbc += freeTdsAttribute(QStringLiteral("SERVER"), server, srv) +
-                    attribute(QStringLiteral("PORT"), QStringLiteral("1433"));
-        }
-        odbc +=
-            freeTdsAttribute(QStringLiteral("DATABASE"), parts.database, QStringLiteral("Banco")) +
-            freeTdsAttribute(QStringLiteral("UID"), user, QStringLiteral("Usuario")) +
-            freeTdsAttribute(QStringLiteral("PWD"), password, QStringLiteral("Senha")) +
-            attribute(QStringLiteral("TDS_Version"), QStringLiteral("7.4")) +
-            attribute(QStringLiteral("ClientCharset"), QStringLiteral("UTF-8"));
-    } else {
-        // Microsoft's driver takes HOST, HOST\INSTANCE and HOST,PORT as they are.
-        odbc += attribute(QStringLiteral("SERVER"), server) +
-                attribute(QStringLiteral("DATABASE"), parts.database) +
-                attribute(QStringLiteral("UID"), user) +
-                attribute(QStringLiteral("PWD"), password) +
-                attribute(QStringLiteral("TrustServerCertificate"), QStringLiteral("yes"));
-    }
-    target.odbcString = odbc;
     return target;
 }
 

@@ -20,6 +20,19 @@ public:
     // never open): nothing more can be done on it, a new one must be opened.
     bool connectionLost() const noexcept { return m_connectionLost; }
 
+    // What can be done about a failure, read from its state and never from its text (a
+    // server answers in its own language).
+    enum class Kind
+    {
+        Other,
+        AbortedTransaction, // 25P02: the transaction failed before; nothing runs until it ends
+        Transient,          // class 40: a serialization failure or deadlock chose this statement
+        ConnectionLost,     // class 08, or the driver found the connection dead
+    };
+    Kind kind() const noexcept;
+    // The kind of any failure: an Error that is no DatabaseError is Other.
+    static Kind kindOf(const std::exception& error) noexcept;
+
 private:
     QString m_sqlState;
     bool m_connectionLost = false;

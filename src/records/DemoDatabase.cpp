@@ -1,19 +1,18 @@
 #include "records/DemoDatabase.h"
 
+#include "core/AppInfo.h"
 #include "records/Connection.h"
 #include "records/DatabaseError.h"
 #include "records/Transaction.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace qc {
 
 QString DemoDatabase::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-           QStringLiteral("/demo.sqlite");
+    return ownDataFolder() + QStringLiteral("/demo.sqlite");
 }
 
 void DemoDatabase::ensure(const QString& path)

@@ -276,68 +276,80 @@ private:
 
     QVariant column(SQLUSMALLINT c, SQLSMALLINT type)
     {
-        if (isIntegerType(type)) {
-            qint64 value = 0;
-            SQLLEN indicator = 0;
-            check(SQLGetData(m_stmt, c, SQL_C_SBIGINT, &value, 0, &indicator));
-            return indicator == SQL_NULL_DATA ? QVariant() : QVariant(value);
-        }
-        if (isFloatType(type)) {
-            double value = 0;
-            SQLLEN indicator = 0;
-            check(SQLGetData(m_stmt, c, SQL_C_DOUBLE, &value, 0, &indicator));
-            return indicator == SQL_NULL_DATA ? QVariant() : QVariant(value);
-        }
+        if (isIntegerType(type) || isFloatType(type))
+            return number(c, isIntegerType(type));
         const bool binary = isBinaryType(type);
         // Text comes as UTF-16 with a terminator in every piece; binary fills the buffer.
         const SQLSMALLINT cType = binary ? SQL_C_BINARY : SQL_C_WCHAR;
         const SQLLEN room = binary ? ChunkSize : ChunkSize - SQLLEN(sizeof(SQLWCHAR));
-        QByteArray value("", 0);
         char buffer[ChunkSize];
         SQLLEN indicator = 0;
-        SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+        const SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
         if (rc == SQL_NO_DATA)
-            return value;
+            return QByteArray("", 0);
         check(rc);
         if (indicator == SQL_NULL_DATA)
             return QVariant();
-        if (binary && indicator != SQL_NO_TOTAL && indicator > room) {
-            // The first answer gives the whole length: the value gets room of exactly that
-            // size once, and the rest is read straight into it.
-            const SQLLEN total = indicator;
-            value.resize(total);
-            std::memcpy(value.data(), buffer, size_t(room));
-            SQLLEN offset = room;
-            while (offset < total) {
-                rc =
-                    SQLGetData(m_stmt, c, cType, value.data() + offset, total - offset, &indicator);
-                if (rc == SQL_NO_DATA)
-                    break;
-                check(rc);
-                const SQLLEN got =
-                    indicator == SQL_NO_TOTAL ? total - offset : qMin(indicator, total - offset);
-                offset += got;
-            }
-            if (offset != total)
-                throw DatabaseError(QStringLiteral("O driver entregou %1 de %2 bytes do campo.")
-                                        .arg(offset)
-                                        .arg(total));
-            return value;
-        }
-        for (;;) {
-            const bool more = indicator == SQL_NO_TOTAL || indicator > room;
-            value.append(buffer, more ? room : indicator);
-            if (!more)
-                break;
-            rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
-            if (rc == SQL_NO_DATA)
-                break;
-            check(rc);
-        }
+        if (binary && indicator != SQL_NO_TOTAL && indicator > room)
+            return wholeBinary(c, QByteArrayView(buffer, room), indicator);
+        QByteArray value = pieces(c, cType, room, buffer, indicator);
         if (binary)
             return value;
         return QString::fromUtf16(reinterpret_cast<const char16_t*>(value.constData()),
                                   value.size() / qsizetype(sizeof(char16_t)));
+    }
+
+    QVariant number(SQLUSMALLINT c, bool integer)
+    {
+        qint64 whole = 0;
+        double real = 0;
+        SQLLEN indicator = 0;
+        check(integer ? SQLGetData(m_stmt, c, SQL_C_SBIGINT, &whole, 0, &indicator)
+                      : SQLGetData(m_stmt, c, SQL_C_DOUBLE, &real, 0, &indicator));
+        if (indicator == SQL_NULL_DATA)
+            return QVariant();
+        return integer ? QVariant(whole) : QVariant(real);
+    }
+
+    // The first answer gave the whole length: the value gets room of exactly that size
+    // once, and the rest is read straight into it.
+    QByteArray wholeBinary(SQLUSMALLINT c, QByteArrayView first, SQLLEN total)
+    {
+        QByteArray value(total, Qt::Uninitialized);
+        std::memcpy(value.data(), first.data(), size_t(first.size()));
+        SQLLEN offset = first.size();
+        while (offset < total) {
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(m_stmt, c, SQL_C_BINARY, value.data() + offset,
+                                            total - offset, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc);
+            offset += indicator == SQL_NO_TOTAL ? total - offset : qMin(indicator, total - offset);
+        }
+        if (offset != total)
+            throw DatabaseError(QStringLiteral("O driver entregou %1 de %2 bytes do campo.")
+                                    .arg(offset)
+                                    .arg(total));
+        return value;
+    }
+
+    // A value of unknown length (text, or a driver that says SQL_NO_TOTAL), piece by piece
+    // from the first one already in buffer.
+    QByteArray pieces(SQLUSMALLINT c, SQLSMALLINT cType, SQLLEN room, char* buffer,
+                      SQLLEN indicator)
+    {
+        QByteArray value("", 0);
+        for (;;) {
+            const bool more = indicator == SQL_NO_TOTAL || indicator > room;
+            value.append(buffer, more ? room : indicator);
+            if (!more)
+                return value;
+            const SQLRETURN rc = SQLGetData(m_stmt, c, cType, buffer, ChunkSize, &indicator);
+            if (rc == SQL_NO_DATA)
+                return value;
+            check(rc);
+        }
     }
 
     SQLHDBC m_dbc;

@@ -5,8 +5,6 @@
 #include "records/Module1.h"
 #include "records/UnitList.h"
 
-#include <QFile>
-
 namespace qc {
 
 const QString PhotoPanel::Tabela = QStringLiteral("Aca_FichaCadastralAluno");
@@ -37,25 +35,15 @@ void PhotoPanel::Command1_Click()
     if (matriculaMissing())
         return;
 
-    // A work file of this station's own, written by the photo control and checked, and
-    // gone again after the store: nothing else can be stored in its place, and no photo
-    // stays behind on the disk.
-    QString path;
+    QByteArray photo;
     try {
-        path = PhotoRecords::newWorkFile();
-        m_view.saveAsJpeg(path);
+        photo = m_view.encodeJpeg();
     } catch (const Error& error) {
-        if (!path.isEmpty())
-            QFile::remove(path);
         m_view.setMensagem(QStringLiteral("Erro: ") + error.description());
         return;
     }
-
-    const QString unit = unidade();
-    const QString enrolment = m_view.matricula();
     m_records.GravarFoto(Tabela, CampoFoto, QStringLiteral("codigounidade = ? and matricula = ?"),
-                         {unit, enrolment}, path);
-    QFile::remove(path);
+                         {unidade(), m_view.matricula()}, photo);
 }
 
 void PhotoPanel::cmdVerFoto_Click()

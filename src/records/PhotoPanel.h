@@ -21,13 +21,13 @@ public:
     virtual QString unitEntryText() const = 0;
     virtual QVariant unitEntryCode() const = 0;
     virtual void setMensagem(const QString& text) = 0;
-    // The photo control writes its image to path as a JPEG file; throws Error when it
-    // cannot (no image, a folder that refuses the file).
-    virtual void saveAsJpeg(const QString& path) = 0;
+    // The photo control's image as a JPEG file's bytes, in memory; throws Error when it
+    // cannot (no image, an encoder that refuses it).
+    virtual QByteArray encodeJpeg() = 0;
 };
 
 // "&Salvar Foto" and "&Ver Foto": the student's photo between the photo control and the
-// student's row, through the work file.
+// student's row, in memory: a photo of a minor never lands on the disk on its way.
 class PhotoPanel
 {
 public:

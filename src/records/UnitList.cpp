@@ -1,13 +1,25 @@
 #include "records/UnitList.h"
 
 #include "core/Error.h"
+#include "core/Logging.h"
+#include "records/PhotoRepository.h"
 #include "records/Recordset.h"
 
 namespace qc {
 
-const QString UnitList::Query =
-    QStringLiteral("select codigounidade, RazaoSocial from bas_unidades order by codigounidade");
+const QString UnitList::Query = PhotoRepository::unitListStatement();
 const QString UnitList::Separator = QStringLiteral("  | ");
+
+namespace {
+
+// The window shows no failure of its unit list; whoever looks into a short list finds why
+// in the log.
+void passedOver(const char* what, const Error& error)
+{
+    qCWarning(lcRecords, "%s: %s", what, qPrintable(error.description()));
+}
+
+} // namespace
 
 QString UnitList::text(const QVariant& value)
 {
@@ -30,8 +42,9 @@ void UnitList::MontarComboUnidade(const std::shared_ptr<Connection>& connection,
     Recordset rs;
     try {
         rs.open(Query, connection, {}, 3, 3, 0);
-    } catch (const Error&) {
+    } catch (const Error& error) {
         // Passed over: the list is cleared below all the same.
+        passedOver("cannot list the units", error);
     }
     view.clear();
     if (rs.isOpen()) {
@@ -39,19 +52,22 @@ void UnitList::MontarComboUnidade(const std::shared_ptr<Connection>& connection,
             try {
                 if (rs.eof())
                     break;
-            } catch (const Error&) {
+            } catch (const Error& error) {
+                passedOver("the unit list ends early", error);
                 break;
             }
             try {
                 const QString code = text(rs.fields(QStringLiteral("codigounidade")).value());
                 const QString name = text(rs.fields(QStringLiteral("RazaoSocial")).value());
                 view.addEntry(code + Separator + name, code);
-            } catch (const Error&) {
+            } catch (const Error& error) {
                 // A row that cannot be read adds no entry.
+                passedOver("a unit row cannot be read", error);
             }
             try {
                 rs.moveNext();
-            } catch (const Error&) {
+            } catch (const Error& error) {
+                passedOver("the unit list ends early", error);
                 break;
             }
         }

@@ -70,10 +70,10 @@ void FrmConfig::showModeless()
 void FrmConfig::Form_Load()
 {
     const SettingsStore& store = m_module.settings();
-    ui->txtsrv->setText(store.value(QStringLiteral("srv")));
-    ui->txtdb->setText(store.value(QStringLiteral("db")));
-    ui->txtus->setText(store.value(QStringLiteral("us")));
-    ui->txtpw->setText(store.value(QStringLiteral("pw")));
+    ui->txtsrv->setText(store.server());
+    ui->txtdb->setText(store.database());
+    ui->txtus->setText(store.user());
+    ui->txtpw->setText(store.password());
     ui->Label5->setText(QStringLiteral("-"));
     ui->Label5->adjustSize();
     ui->txtsrv->setFocus();
@@ -83,10 +83,10 @@ void FrmConfig::Command1_Click()
 {
     SettingsStore& store = m_module.settings();
     try {
-        store.setValue(QStringLiteral("srv"), ui->txtsrv->text());
-        store.setValue(QStringLiteral("db"), ui->txtdb->text());
-        store.setValue(QStringLiteral("us"), ui->txtus->text());
-        store.setValue(QStringLiteral("pw"), ui->txtpw->text());
+        store.setServer(ui->txtsrv->text());
+        store.setDatabase(ui->txtdb->text());
+        store.setUser(ui->txtus->text());
+        store.setPassword(ui->txtpw->text());
     } catch (const Error& error) {
         // Closing now would lose what was typed and leave the old settings in force
         // without a word; the operator keeps the texts and can correct or retry.

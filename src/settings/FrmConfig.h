@@ -24,7 +24,8 @@ public:
     FrmConfig(Module1& module, std::function<void()> montarComboUnidade, QWidget* owner);
     ~FrmConfig() override;
 
-    Ui::frmConfig* ui;
+    // The design's controls, by their design names (txtsrv, Command1, ...).
+    const Ui::frmConfig& controls() const { return *ui; }
 
     // Shows the dialog, loading it first when it is not loaded; an open one is only
     // brought forward, keeping what was typed.
@@ -43,6 +44,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    Ui::frmConfig* ui;
+
     void unload();
 
     Module1& m_module;

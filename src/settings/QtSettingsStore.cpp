@@ -27,8 +27,8 @@ QStringList readLines(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (file.exists())
-            qCWarning(lcSettings, "cannot read %s: %s", qPrintable(path),
-                      qPrintable(file.errorString()));
+            qCWarning(lcSettings, "cannot read %s: %s", qUtf8Printable(path),
+                      qUtf8Printable(file.errorString()));
         return {};
     }
     QByteArray bytes = file.readAll();
@@ -198,8 +198,8 @@ void QtSettingsStore::setValue(const QString& key, const QString& value)
     const QString text =
         withValue(readLines(m_file), key, value).join(QLatin1Char('\n')) + QLatin1Char('\n');
     const auto fail = [&](const QString& reason) {
-        qCWarning(lcSettings, "cannot store %s in %s: %s", qPrintable(key), qPrintable(m_file),
-                  qPrintable(reason));
+        qCWarning(lcSettings, "cannot store %s in %s: %s", qUtf8Printable(key),
+                  qUtf8Printable(m_file), qUtf8Printable(reason));
         throw Error(m_file + QStringLiteral(": ") + reason);
     };
     const QString folder = QFileInfo(m_file).absolutePath();

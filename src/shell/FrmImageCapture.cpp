@@ -72,7 +72,7 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
 
     // Without a capture library of its own the window sees no capture driver.
     if (!m_services.capture) {
-        m_ownCapture = std::make_unique<QtCaptureLibrary>(*m_services.desktop);
+        m_ownCapture = std::make_unique<QtCaptureLibrary>();
         m_services.capture = m_ownCapture.get();
     }
     m_camera = std::make_unique<CameraController>(
@@ -189,7 +189,7 @@ void FrmImageCapture::Form_Load()
 {
     MontarListaDispositivos();
 
-    // The application folder and its separator, where the photo's work file lives.
+    // The application folder and its separator, written once before the connection opens.
     m_module1->setCaminhoApp(m_services.appFolder + QLatin1Char('/'));
 
     if (ui->lstDevices->count() > 0) {

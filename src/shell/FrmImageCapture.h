@@ -34,8 +34,9 @@ public:
     explicit FrmImageCapture(const StationServices& services, QWidget* parent = nullptr);
     ~FrmImageCapture() override;
 
-    // The design's controls, by their design names (ui->cmdStart, ui->lblMensagem, ...).
-    Ui::frmImageCapture* ui;
+    // The design's controls, by their design names (cmdStart, lblMensagem, ...); the
+    // window alone lays them out and connects them.
+    const Ui::frmImageCapture& controls() const { return *ui; }
 
     // Start-up: runs once, before the window is first shown.
     void Form_Load();
@@ -77,6 +78,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    Ui::frmImageCapture* ui;
+
     void applyDesign();
     void connectHandlers();
 

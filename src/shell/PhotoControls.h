@@ -31,12 +31,7 @@ public:
         m_message->setToolTip(text);
     }
     void setPicture(const QImage& image) override { m_photo->setPicture(image); }
-    void saveAsJpeg(const QString& path) override
-    {
-        m_photo->setSaveFormat(ImageControl::SaveFormatJpeg);
-        m_photo->setSaveName(path);
-        m_photo->saveImage();
-    }
+    QByteArray encodeJpeg() override { return m_photo->encodeJpeg(); }
 
 private:
     ImageControl* m_photo;

@@ -1,7 +1,6 @@
 #include "shell/QtDesktop.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCursor>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -87,16 +86,6 @@ QString QtDesktop::saveFileName(const QString& filter)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();
-}
-
-QImage QtDesktop::clipboardImage() const
-{
-    return QApplication::clipboard()->image();
-}
-
-void QtDesktop::setClipboardImage(const QImage& image)
-{
-    QApplication::clipboard()->setImage(image);
 }
 
 void QtDesktop::endProgram()

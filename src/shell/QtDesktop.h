@@ -4,8 +4,7 @@
 
 namespace qc {
 
-// The desktop seam on Qt: QMessageBox, QApplication's override cursor, QFileDialog,
-// QClipboard.
+// The desktop seam on Qt: QMessageBox, QApplication's override cursor, QFileDialog.
 class QtDesktop : public Desktop
 {
 public:
@@ -14,8 +13,6 @@ public:
     bool waitCursor() const override;
     void beep() override;
     QString saveFileName(const QString& filter) override;
-    QImage clipboardImage() const override;
-    void setClipboardImage(const QImage& image) override;
     void endProgram() override;
 };
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <utility>
+
 // Test double of the capture library. Every call goes into a log shared with the
 // desktop double below, so that the order of capture calls, message boxes and
 // "process pending messages" can be checked as one sequence.
@@ -18,7 +20,8 @@ public:
 
     QMap<int, QString> drivers;         // index -> name
     QSet<int> failingDrivers;           // connect fails for these indices
-    QMap<int, qc::CaptureError> errors; // what driverError says for an index that has a driver
+    QImage frame;                       // what the connected camera shows now
+    QMap<int, qc::CaptureError> errors; // why connecting a failing driver fails
     bool createFails = false;
     QSet<qc::CaptureWindowHandle> liveWindows;
     QMap<qc::CaptureWindowHandle, int> connections;
@@ -53,9 +56,10 @@ public:
         return true;
     }
 
-    qc::CaptureWindowHandle createCaptureWindow(const QString& windowName, quint32 style, int x,
-                                                int y, int width, int height, QWidget* parent,
-                                                int id) override
+    qc::CameraResult<qc::CaptureWindowHandle> createCaptureWindow(const QString& windowName,
+                                                                  quint32 style, int x, int y,
+                                                                  int width, int height,
+                                                                  QWidget* parent, int id) override
     {
         m_log << QStringLiteral("create \"%1\" style=%2 %3,%4 %5x%6 parent=%7 id=%8")
                      .arg(windowName)
@@ -67,30 +71,35 @@ public:
                      .arg(parent ? parent->objectName() : QStringLiteral("none"))
                      .arg(id);
         if (createFails)
-            return 0;
+            return qc::CaptureError{qc::CaptureError::Kind::Failed, QString()};
         const qc::CaptureWindowHandle handle = m_next++;
         liveWindows.insert(handle);
         return handle;
     }
 
-    qintptr sendMessage(qc::CaptureWindowHandle window, unsigned message, qintptr wParam,
-                        qintptr lParam) override
+    qc::CameraResult<qintptr> sendMessage(qc::CaptureWindowHandle window, unsigned message,
+                                          qintptr wParam, qintptr lParam) override
     {
         m_log << QStringLiteral("send %1 %2 %3 %4")
                      .arg(window)
                      .arg(messageName(message))
                      .arg(wParam)
                      .arg(lParam);
+        const qc::CaptureError refused{qc::CaptureError::Kind::Failed, QString()};
         if (!liveWindows.contains(window))
-            return 0;
+            return refused;
         if (message == qc::WM_CAP_DRIVER_CONNECT) {
-            if (!drivers.contains(int(wParam)) || failingDrivers.contains(int(wParam)))
-                return 0;
+            if (!drivers.contains(int(wParam)))
+                return qc::CaptureError{qc::CaptureError::Kind::Absent, QString()};
+            if (failingDrivers.contains(int(wParam)))
+                return errors.value(int(wParam), refused);
             connections.insert(window, int(wParam));
             return 1;
         }
         if (message == qc::WM_CAP_DRIVER_DISCONNECT)
             connections.remove(window);
+        if (message == qc::WM_CAP_EDIT_COPY)
+            m_copied = frame;
         return 1;
     }
 
@@ -101,11 +110,10 @@ public:
         return liveWindows.remove(window);
     }
 
-    qc::CaptureError driverError(int index) const override
+    QImage takeCopiedFrame() override
     {
-        if (!drivers.contains(index))
-            return {qc::CaptureError::Kind::Absent, QString()};
-        return errors.value(index);
+        m_log << QStringLiteral("take copy");
+        return std::exchange(m_copied, QImage());
     }
 
     int connectedDriver(qc::CaptureWindowHandle window) const override
@@ -123,9 +131,10 @@ public:
 private:
     QStringList& m_log;
     qc::CaptureWindowHandle m_next = 100;
+    QImage m_copied;
 };
 
-// The desktop double, writing its message boxes, clipboard reads and pending-message
+// The desktop double, writing its message boxes and pending-message
 // processing into the same log.
 class LoggingDesktop : public RecordingDesktop
 {
@@ -140,11 +149,6 @@ public:
         RecordingDesktop::messageBox(text, title, icon, buttons);
     }
     void processEvents() override { m_log << QStringLiteral("processEvents"); }
-    QImage clipboardImage() const override
-    {
-        m_log << QStringLiteral("clipboard get");
-        return RecordingDesktop::clipboardImage();
-    }
 
 private:
     QStringList& m_log;

@@ -69,8 +69,8 @@ private slots:
     void sourceWithoutDriverReportsEachTime();
     void sourceFollowsTheChosenCamera();
     void cameraListFollowsPlugAndUnplug();
-    void grabCopiesStopsAndShowsClipboardPicture();
-    void grabWithEmptyClipboardTakesNothingAndSaysSo();
+    void grabCopiesStopsAndShowsCopiedPicture();
+    void grabWithoutFrameTakesNothingAndSaysSo();
 
 private:
     void startUp(QMap<int, QString> drivers);
@@ -347,7 +347,7 @@ void TestCameraController::buttonStates()
     startUp({{0, "Camera 0"}});
     if (!connects)
         m_library->failingDrivers.insert(0);
-    m_desktop->setClipboardImage(QImage(640, 480, QImage::Format_RGB32));
+    m_library->frame = QImage(640, 480, QImage::Format_RGB32);
 
     for (QChar a : actions) {
         if (a == 'p')
@@ -543,13 +543,13 @@ void TestCameraController::cameraListFollowsPlugAndUnplug()
     QVERIFY(cmdStart->isEnabled());
 }
 
-void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
+void TestCameraController::grabCopiesStopsAndShowsCopiedPicture()
 {
     startUp({{0, "Camera 0"}});
     click(cmdStart);
     QImage frame(640, 480, QImage::Format_RGB32);
     frame.fill(qRgb(10, 200, 30));
-    m_desktop->setClipboardImage(frame);
+    m_library->frame = frame;
     m_log.clear();
 
     click(cmdSave);
@@ -559,7 +559,7 @@ void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
                             "send 100 EDIT_COPY 0 0",
                             "send 100 DRIVER_DISCONNECT 0 0",
                             "destroy 100",
-                            "clipboard get",
+                            "take copy",
                             "disable cmdStop",
                             "disable cmdSave",
                             "enable cmdStart",
@@ -572,7 +572,7 @@ void TestCameraController::grabCopiesStopsAndShowsClipboardPicture()
     QVERIFY(!m_camera->PreviewAtivo);
 }
 
-void TestCameraController::grabWithEmptyClipboardTakesNothingAndSaysSo()
+void TestCameraController::grabWithoutFrameTakesNothingAndSaysSo()
 {
     startUp({{0, "Camera 0"}});
     click(cmdStart);

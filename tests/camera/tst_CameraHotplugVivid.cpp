@@ -65,7 +65,7 @@ void TestCameraHotplugVivid::initTestCase()
     m_ui.ImagXpress1 = new qc::ImageControl(&m_window);
     m_ui.ImagXpress1->hide();
     // The station's own library: the webcams under /dev, watched for coming and going.
-    m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
+    m_library = std::make_unique<qc::QtCaptureLibrary>();
     QVERIFY(m_library->watchCameras());
     m_camera = std::make_unique<qc::CameraController>(m_ui, *m_library, m_desktop);
     m_camera->MontarListaDispositivos();

@@ -1,5 +1,5 @@
 // The real capture library, capture windows and source dialog: the test-pattern
-// driver through the camera handlers and the system clipboard, and a scripted driver
+// driver through the camera handlers, past the system clipboard, and a scripted driver
 // for what a real camera does rarely (no controls, a stream that dies).
 
 #include "camera/CameraController.h"
@@ -30,18 +30,6 @@ using qc::TestPatternDriver;
 
 namespace {
 
-// The desktop double with the system clipboard underneath, so frames really travel
-// through it.
-class ClipboardDesktop : public RecordingDesktop
-{
-public:
-    QImage clipboardImage() const override { return QApplication::clipboard()->image(); }
-    void setClipboardImage(const QImage& image) override
-    {
-        QApplication::clipboard()->setImage(image);
-    }
-};
-
 // A camera under the test's control: fixed controls, frames pushed by hand, a stream
 // that can be made to fail.
 class ScriptedDriver : public qc::CaptureDriver
@@ -53,12 +41,12 @@ public:
     bool opened = false;
 
     QString name() const override { return QStringLiteral("Scripted"); }
-    bool open() override
+    qc::CameraStatus open() override
     {
         if (opened)
-            return false;
+            return qc::CaptureError{qc::CaptureError::Kind::Busy, QStringLiteral("open")};
         opened = true;
-        return true;
+        return {};
     }
     void close() override { opened = false; }
     bool isOpen() const override { return opened; }
@@ -74,10 +62,24 @@ public:
     void die()
     {
         opened = false;
-        setLastError(QStringLiteral("gone"));
-        emit streamEnded(QStringLiteral("gone"));
+        emit streamEnded({qc::CaptureError::Kind::Failed, QStringLiteral("gone")});
     }
 };
+
+// The message's result as the station's windows read it: 0 when it failed.
+qintptr sent(qc::CaptureLibrary& library, qc::CaptureWindowHandle window, unsigned message,
+             qintptr wParam, qintptr lParam)
+{
+    const qc::CameraResult<qintptr> result = library.sendMessage(window, message, wParam, lParam);
+    return result.valueOr(0);
+}
+
+// A new capture window's handle; 0 when none was made.
+template <class... Args>
+qc::CaptureWindowHandle windowOf(qc::CaptureLibrary& library, Args&&... args)
+{
+    return library.createCaptureWindow(std::forward<Args>(args)...).valueOr(0);
+}
 
 double meanLuma(const QImage& image)
 {
@@ -117,7 +119,7 @@ private slots:
     void cleanup();
 
     void previewShowsPatternStretchedTo400();
-    void grabPutsFullSizeFrameInImageControlAndClipboard();
+    void grabPutsFullSizeFrameInImageControlNotOnClipboard();
     void twoGrabsASecondApartDiffer();
     void unscaledPreviewDrawsFrameAtItsOwnSize();
     void driverServesOneWindowAtATime();
@@ -137,7 +139,7 @@ private:
     QListWidget* m_list = nullptr;
     qc::PictureBox* m_picCapture = nullptr;
     qc::ImageControl* m_image = nullptr;
-    ClipboardDesktop m_desktop;
+    RecordingDesktop m_desktop;
     std::unique_ptr<qc::QtCaptureLibrary> m_library;
     TestPatternDriver* m_pattern = nullptr;
     ScriptedDriver* m_scripted = nullptr;
@@ -170,7 +172,7 @@ void TestCaptureWindow::init()
     m_image->setGeometry(7, 79, 400, 500);
     m_image->hide();
 
-    m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
+    m_library = std::make_unique<qc::QtCaptureLibrary>();
     auto pattern = std::make_unique<TestPatternDriver>();
     m_pattern = pattern.get();
     m_library->addDriver(std::move(pattern));
@@ -225,7 +227,7 @@ void TestCaptureWindow::previewShowsPatternStretchedTo400()
     QCOMPARE(drawn.pixel(200, 380), shown.convertToFormat(QImage::Format_RGB32).pixel(200, 380));
 }
 
-void TestCaptureWindow::grabPutsFullSizeFrameInImageControlAndClipboard()
+void TestCaptureWindow::grabPutsFullSizeFrameInImageControlNotOnClipboard()
 {
     QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
     const qc::CaptureWindowHandle preview = m_camera->JanelaPreview;
@@ -233,10 +235,7 @@ void TestCaptureWindow::grabPutsFullSizeFrameInImageControlAndClipboard()
 
     const QImage grabbed = m_image->picture();
     QCOMPARE(grabbed.size(), QSize(640, 480));
-    const QImage onClipboard = QApplication::clipboard()->image();
-    QCOMPARE(onClipboard.size(), QSize(640, 480));
-    QCOMPARE(onClipboard.convertToFormat(QImage::Format_RGB32),
-             grabbed.convertToFormat(QImage::Format_RGB32));
+    QVERIFY(QApplication::clipboard()->image().isNull());
     QCOMPARE(m_picCapture->picture().convertToFormat(QImage::Format_RGB32),
              grabbed.convertToFormat(QImage::Format_RGB32));
     QVERIFY(m_image->isVisible());
@@ -267,11 +266,11 @@ void TestCaptureWindow::twoGrabsASecondApartDiffer()
 
 void TestCaptureWindow::unscaledPreviewDrawsFrameAtItsOwnSize()
 {
-    const auto handle = m_library->createCaptureWindow(
-        QStringLiteral("0"), qc::CaptureStyleChild | qc::CaptureStyleVisible, 0, 0, 400, 400,
-        m_picCapture, 0);
+    const auto handle =
+        windowOf(*m_library, QStringLiteral("0"), qc::CaptureStyleChild | qc::CaptureStyleVisible,
+                 0, 0, 400, 400, m_picCapture, 0);
     QVERIFY(handle);
-    QCOMPARE(m_library->sendMessage(handle, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    QCOMPARE(sent(*m_library, handle, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
     m_library->sendMessage(handle, qc::WM_CAP_SET_PREVIEW, -1, 0);
     qc::CaptureWindow* w = m_library->window(handle);
     QTRY_VERIFY(!w->shownImage().isNull());
@@ -285,13 +284,14 @@ void TestCaptureWindow::unscaledPreviewDrawsFrameAtItsOwnSize()
 
 void TestCaptureWindow::driverServesOneWindowAtATime()
 {
-    const auto a = m_library->createCaptureWindow("a", 0, 0, 0, 64, 48, m_window.get(), 0);
-    const auto b = m_library->createCaptureWindow("b", 0, 0, 0, 64, 48, m_window.get(), 0);
-    QCOMPARE(m_library->sendMessage(a, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
-    QCOMPARE(m_library->sendMessage(b, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 0);
-    QCOMPARE(m_library->sendMessage(b, qc::WM_CAP_DRIVER_CONNECT, 7, 0), 0); // no such driver
-    QCOMPARE(m_library->sendMessage(a, qc::WM_CAP_DRIVER_DISCONNECT, 0, 0), 1);
-    QCOMPARE(m_library->sendMessage(b, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    const auto a = windowOf(*m_library, "a", 0, 0, 0, 64, 48, m_window.get(), 0);
+    const auto b = windowOf(*m_library, "b", 0, 0, 0, 64, 48, m_window.get(), 0);
+    QCOMPARE(sent(*m_library, a, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    QCOMPARE(sent(*m_library, b, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 0);
+    QCOMPARE(m_library->sendMessage(b, qc::WM_CAP_DRIVER_CONNECT, 7, 0).error().kind,
+             qc::CaptureError::Kind::Absent); // no such driver
+    QCOMPARE(sent(*m_library, a, qc::WM_CAP_DRIVER_DISCONNECT, 0, 0), 1);
+    QCOMPARE(sent(*m_library, b, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
     // A hidden owned window is a top-level window that is never shown.
     QVERIFY(m_library->window(b)->isWindow());
     QVERIFY(!m_library->window(b)->isVisible());
@@ -301,8 +301,8 @@ void TestCaptureWindow::driverServesOneWindowAtATime()
 
 void TestCaptureWindow::destroyingAWindowReleasesItsDriver()
 {
-    const auto a = m_library->createCaptureWindow("a", 0, 0, 0, 64, 48, m_window.get(), 0);
-    QCOMPARE(m_library->sendMessage(a, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    const auto a = windowOf(*m_library, "a", 0, 0, 0, 64, 48, m_window.get(), 0);
+    QCOMPARE(sent(*m_library, a, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 1);
     QVERIFY(m_pattern->isOpen());
     QVERIFY(m_library->destroyWindow(a));
     QVERIFY(!m_pattern->isOpen());
@@ -401,10 +401,10 @@ void TestCaptureWindow::sourceDialogBuildsOneWidgetPerControl()
 
 void TestCaptureWindow::driverWithoutControlsShowsNoDialog()
 {
-    const auto h = m_library->createCaptureWindow("s", 0, 0, 0, 64, 48, m_window.get(), 0);
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
+    const auto h = windowOf(*m_library, "s", 0, 0, 0, 64, 48, m_window.get(), 0);
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
     // A dialog would run its own loop and hold this call; it returns at once instead.
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_DLG_VIDEOSOURCE, 0, 0), 0);
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_DLG_VIDEOSOURCE, 0, 0), 0);
     QVERIFY(!QApplication::activeModalWidget());
     QVERIFY(m_window->findChildren<qc::SourceDialog*>().isEmpty());
     m_library->destroyWindow(h);
@@ -414,9 +414,9 @@ void TestCaptureWindow::streamThatDiesEndsPreviewAndCopiesNothing()
 {
     m_scripted->frame = QImage(320, 240, QImage::Format_RGB888);
     m_scripted->frame.fill(Qt::red);
-    const auto h = m_library->createCaptureWindow(
-        "1", qc::CaptureStyleChild | qc::CaptureStyleVisible, 0, 0, 400, 400, m_picCapture, 0);
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
+    const auto h = windowOf(*m_library, "1", qc::CaptureStyleChild | qc::CaptureStyleVisible, 0, 0,
+                            400, 400, m_picCapture, 0);
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
     m_library->sendMessage(h, qc::WM_CAP_SET_PREVIEW, -1, 0);
     QImage earlier(8, 8, QImage::Format_RGB32);
     earlier.fill(Qt::blue);
@@ -427,22 +427,24 @@ void TestCaptureWindow::streamThatDiesEndsPreviewAndCopiesNothing()
     qc::CaptureWindow* w = m_library->window(h);
     QVERIFY(!w->driver());
     QVERIFY(w->shownImage().isNull());
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_EDIT_COPY, 0, 0), 0);
-    QCOMPARE(QApplication::clipboard()->image().size(), QSize(8, 8));
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_EDIT_COPY, 0, 0), 0);
+    QVERIFY(m_library->takeCopiedFrame().isNull());
     // The camera can be connected again, as after replugging it.
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
-    QCOMPARE(m_library->sendMessage(h, qc::WM_CAP_EDIT_COPY, 0, 0), 1);
-    QCOMPARE(QApplication::clipboard()->image().size(), QSize(320, 240));
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_DRIVER_CONNECT, 1, 0), 1);
+    QCOMPARE(sent(*m_library, h, qc::WM_CAP_EDIT_COPY, 0, 0), 1);
+    QCOMPARE(m_library->takeCopiedFrame().size(), QSize(320, 240));
+    QVERIFY(m_library->takeCopiedFrame().isNull()); // handed over once, not kept
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(8, 8));
     m_library->destroyWindow(h);
 }
 
 void TestCaptureWindow::messagesToUnknownWindowsDoNothing()
 {
-    QCOMPARE(m_library->sendMessage(0, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 0);
-    QCOMPARE(m_library->sendMessage(12345, qc::WM_CAP_EDIT_COPY, 0, 0), 0);
+    QCOMPARE(sent(*m_library, 0, qc::WM_CAP_DRIVER_CONNECT, 0, 0), 0);
+    QCOMPARE(sent(*m_library, 12345, qc::WM_CAP_EDIT_COPY, 0, 0), 0);
     QVERIFY(!m_library->destroyWindow(0));
     // A child window needs a parent to live in.
-    QCOMPARE(m_library->createCaptureWindow("x", qc::CaptureStyleChild, 0, 0, 1, 1, nullptr, 0),
+    QCOMPARE(windowOf(*m_library, "x", qc::CaptureStyleChild, 0, 0, 1, 1, nullptr, 0),
              qc::CaptureWindowHandle(0));
     QVERIFY(!m_pattern->isOpen());
 }

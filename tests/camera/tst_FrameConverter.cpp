@@ -1,13 +1,11 @@
-// Frame conversion to RGB on frames made here: MJPEG as webcams send it (vivid in the
-// VM test has no MJPEG) and YUYV, plus frames that cannot be converted; and the
-// preview made straight from those frames, which must look like the picture the
-// camera saw, stretched.
+// Frame conversion to RGB through libv4lconvert on frames made here: MJPEG as webcams
+// send it (vivid in the VM test has no MJPEG) and YUYV, plus frames that cannot be
+// converted. The preview made straight from such frames: tst_PreviewImage.
 
 #include "JpegEncoder.h"
 #include "TestFrames.h"
 
 #include "camera/FrameConverter.h"
-#include "camera/PreviewImage.h"
 
 #include <QTest>
 
@@ -27,24 +25,8 @@ private slots:
     void keepsWorkingAfterABadFrame();
     void refusesFramesItCannotReadSafely_data();
     void refusesFramesItCannotReadSafely();
-    void previewLooksLikeThePictureStretched_data();
-    void previewLooksLikeThePictureStretched();
-    void previewRefusesShortOrBrokenFrames_data();
-    void previewRefusesShortOrBrokenFrames();
     void tornJpegIsToldFromWholeOne();
-    void stretchDownMatchesSmoothScaling();
 };
-
-namespace {
-
-QByteArray yuyvToUyvy(QByteArray yuyv)
-{
-    for (qsizetype i = 0; i + 1 < yuyv.size(); i += 2)
-        std::swap(yuyv[i], yuyv[i + 1]);
-    return yuyv;
-}
-
-} // namespace
 
 void TestFrameConverter::convertsCameraFramesToRgb_data()
 {
@@ -77,10 +59,11 @@ void TestFrameConverter::convertsCameraFramesToRgb()
 
     qc::FrameConverter converter;
     QVERIFY(converter.isValid());
-    const QImage image = converter.toRgb(format, 640, 480, 0,
-                                         reinterpret_cast<const unsigned char*>(data.constData()),
-                                         std::size_t(data.size()));
-    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
+    const qc::CameraResult<QImage> converted = converter.toRgb(
+        format, 640, 480, 0, reinterpret_cast<const unsigned char*>(data.constData()),
+        std::size_t(data.size()));
+    QVERIFY2(converted, qPrintable(converted.error().reason));
+    const QImage image = *converted;
     QCOMPARE(image.size(), QSize(640, 480));
     const double diff = meanAbsDifference(referencePicture(), image);
     QVERIFY2(diff <= tolerance, qPrintable(QStringLiteral("mean difference %1").arg(diff)));
@@ -111,11 +94,11 @@ void TestFrameConverter::refusesFramesItCannotConvert()
     QFETCH(quint32, format);
     QFETCH(QByteArray, data);
     qc::FrameConverter converter;
-    const QImage image = converter.toRgb(format, 640, 480, 0,
-                                         reinterpret_cast<const unsigned char*>(data.constData()),
-                                         std::size_t(data.size()));
-    QVERIFY(image.isNull());
-    QVERIFY(!converter.lastError().isEmpty());
+    const qc::CameraResult<QImage> converted = converter.toRgb(
+        format, 640, 480, 0, reinterpret_cast<const unsigned char*>(data.constData()),
+        std::size_t(data.size()));
+    QVERIFY(!converted);
+    QVERIFY(!converted.error().reason.isEmpty());
 }
 
 void TestFrameConverter::keepsWorkingAfterABadFrame()
@@ -128,10 +111,10 @@ void TestFrameConverter::keepsWorkingAfterABadFrame()
                                reinterpret_cast<const unsigned char*>(d.constData()),
                                std::size_t(d.size()));
     };
-    QVERIFY(convert(bad).isNull());
-    const QImage image = convert(good);
-    QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
-    QVERIFY(converter.lastError().isEmpty());
+    QVERIFY(!convert(bad));
+    const qc::CameraResult<QImage> image = convert(good);
+    QVERIFY2(image, qPrintable(image.error().reason));
+    QCOMPARE(image->size(), QSize(640, 480));
 }
 
 // libv4lconvert reads a raw frame by its declared size, whatever it was handed; a short
@@ -186,75 +169,15 @@ void TestFrameConverter::refusesFramesItCannotReadSafely()
                                reinterpret_cast<const unsigned char*>(data.constData()),
                                std::size_t(data.size()));
     };
-    QVERIFY(convert(QByteArray(bytes, '\x40')).isNull());
-    QCOMPARE(converter.lastError(), error);
+    const qc::CameraResult<QImage> refused = convert(QByteArray(bytes, '\x40'));
+    QVERIFY(!refused);
+    QCOMPARE(refused.error().reason, error);
     // One byte more makes the frame whole, and then it converts.
     if (QByteArray(QTest::currentDataTag()).endsWith("one byte short")) {
-        const QImage image = convert(QByteArray(bytes + 1, '\x40'));
-        QVERIFY2(!image.isNull(), qPrintable(converter.lastError()));
-        QCOMPARE(image.size(), size);
+        const qc::CameraResult<QImage> image = convert(QByteArray(bytes + 1, '\x40'));
+        QVERIFY2(image, qPrintable(image.error().reason));
+        QCOMPARE(image->size(), size);
     }
-}
-
-void TestFrameConverter::previewLooksLikeThePictureStretched_data()
-{
-    QTest::addColumn<quint32>("format");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<double>("tolerance");
-
-    const QImage picture = referencePicture();
-    const QByteArray yuyv = toYuyv(picture);
-    QTest::newRow("YUYV") << quint32(V4L2_PIX_FMT_YUYV) << yuyv << 1.5;
-    QTest::newRow("UYVY") << quint32(V4L2_PIX_FMT_UYVY) << yuyvToUyvy(yuyv) << 1.5;
-    // Decoded at half size and stretched up: softer than the whole frame, not different.
-    QTest::newRow("MJPEG 4:2:2") << quint32(V4L2_PIX_FMT_MJPEG)
-                                 << encodeMjpegFrame(picture, 85, 2, 1, true) << 2.0;
-    QTest::newRow("MJPEG without Huffman tables")
-        << quint32(V4L2_PIX_FMT_MJPEG) << encodeMjpegFrame(picture, 85, 2, 1, false) << 2.0;
-}
-
-void TestFrameConverter::previewLooksLikeThePictureStretched()
-{
-    QFETCH(quint32, format);
-    QFETCH(QByteArray, data);
-    QFETCH(double, tolerance);
-    // What the camera saw, stretched by Qt. (libv4lconvert's own YUYV decoding is a
-    // few levels off that, from its rounded coefficients; the preview is not.)
-    const QImage expected =
-        referencePicture().scaled(400, 400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-
-    qc::PreviewConverter preview;
-    QVERIFY(qc::PreviewConverter::handles(format));
-    const QImage shown = preview.toPreview(format, 640, 480, 0,
-                                           reinterpret_cast<const unsigned char*>(data.constData()),
-                                           std::size_t(data.size()), QSize(400, 400));
-    QCOMPARE(shown.size(), QSize(400, 400));
-    QCOMPARE(shown.format(), QImage::Format_RGB32);
-    const double diff = meanAbsDifference(expected, shown);
-    QVERIFY2(diff < tolerance, qPrintable(QStringLiteral("differs by %1").arg(diff)));
-    // The red patch at the top left is red, not blue: channels in their places.
-    const QRgb patch = shown.pixel(75, 80);
-    QVERIFY2(qRed(patch) > 150 && qBlue(patch) < 100, qPrintable(QString::number(patch, 16)));
-}
-
-void TestFrameConverter::previewRefusesShortOrBrokenFrames_data()
-{
-    QTest::addColumn<quint32>("format");
-    QTest::addColumn<QByteArray>("data");
-    QTest::newRow("YUYV one byte short")
-        << quint32(V4L2_PIX_FMT_YUYV) << toYuyv(referencePicture()).chopped(1);
-    QTest::newRow("MJPEG garbage") << quint32(V4L2_PIX_FMT_MJPEG) << QByteArray(5000, '\x5a');
-}
-
-void TestFrameConverter::previewRefusesShortOrBrokenFrames()
-{
-    QFETCH(quint32, format);
-    QFETCH(QByteArray, data);
-    qc::PreviewConverter preview;
-    const QImage shown = preview.toPreview(format, 640, 480, 0,
-                                           reinterpret_cast<const unsigned char*>(data.constData()),
-                                           std::size_t(data.size()), QSize(400, 400));
-    QVERIFY(shown.isNull());
 }
 
 void TestFrameConverter::tornJpegIsToldFromWholeOne()
@@ -267,16 +190,6 @@ void TestFrameConverter::tornJpegIsToldFromWholeOne()
     QVERIFY(looksWhole(whole));
     QVERIFY(looksWhole(whole + QByteArray(300, '\0'))); // padded after its end
     QVERIFY(!looksWhole(whole.left(whole.size() * 2 / 3)));
-}
-
-void TestFrameConverter::stretchDownMatchesSmoothScaling()
-{
-    // What frames of other drivers (the test pattern) go through for the preview.
-    const QImage picture = referencePicture();
-    const QImage expected =
-        picture.scaled(400, 400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const double diff = meanAbsDifference(expected, qc::stretchToRgb32(picture, QSize(400, 400)));
-    QVERIFY2(diff < 1.5, qPrintable(QStringLiteral("differs by %1").arg(diff)));
 }
 
 QTEST_GUILESS_MAIN(TestFrameConverter)

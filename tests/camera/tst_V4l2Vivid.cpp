@@ -16,6 +16,13 @@
 using qc::CaptureControl;
 using qc::V4l2Driver;
 
+// Opens the driver; when it fails, the test says the driver's reason.
+#define QVERIFY_OPENS(driver)                                                                      \
+    do {                                                                                           \
+        const qc::CameraStatus opened = (driver).open();                                           \
+        QVERIFY2(opened.ok(), qPrintable(opened.error().reason));                                  \
+    } while (false)
+
 namespace {
 
 constexpr int FrameWaitMs = 30000; // vivid under software emulation is slow to start
@@ -78,14 +85,14 @@ void TestV4l2Vivid::initTestCase()
 
     // The on-screen text carries a clock; without it every format shows the same picture.
     V4l2Driver driver(m_device);
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     const int osd = controlId(driver, QStringLiteral("OSD Text Mode"));
     QVERIFY(osd >= 0);
     QVERIFY(driver.setControl(osd, 2));
     driver.close();
 
     driver.setRequestedFormat(V4L2_PIX_FMT_RGB24, QSize(640, 480));
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     QVERIFY(waitFrames(driver, 2));
     m_reference = driver.currentFrame();
     // Colour bars are not one flat colour: a conversion that gave grey or garbage
@@ -117,7 +124,7 @@ void TestV4l2Vivid::convertsEachPixelFormatToRgb()
     QFETCH(quint32, format);
     V4l2Driver driver(m_device);
     driver.setRequestedFormat(format, QSize(640, 480));
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     QCOMPARE(driver.sourceFormat(), format);
     QVERIFY(waitFrames(driver, 2));
     const QImage frame = driver.currentFrame();
@@ -136,7 +143,7 @@ void TestV4l2Vivid::convertsEachPixelFormatToRgb()
 void TestV4l2Vivid::defaultOpenStreamsAtVgaSize()
 {
     V4l2Driver driver(m_device);
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     QVERIFY(waitFrames(driver, 2));
     QCOMPARE(driver.frameSize(), QSize(640, 480));
     QCOMPARE(driver.currentFrame().size(), QSize(640, 480));
@@ -148,7 +155,7 @@ void TestV4l2Vivid::defaultOpenStreamsAtVgaSize()
 void TestV4l2Vivid::listsControlsAndAppliesBrightness()
 {
     V4l2Driver driver(m_device);
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     const auto controls = driver.controls();
     auto find = [&](const QString& name) {
         for (const CaptureControl& c : controls)
@@ -183,25 +190,27 @@ void TestV4l2Vivid::listsControlsAndAppliesBrightness()
 void TestV4l2Vivid::secondOpenOfBusyDeviceFailsCleanly()
 {
     V4l2Driver first(m_device);
-    QVERIFY2(first.open(), qPrintable(first.lastError()));
+    QVERIFY_OPENS(first);
     QVERIFY(waitFrames(first, 1));
 
     V4l2Driver second(m_device);
-    QVERIFY(!second.open());
+    const qc::CameraStatus refused = second.open();
+    QVERIFY(!refused);
     QVERIFY(!second.isOpen());
-    QVERIFY2(second.lastError().contains(QStringLiteral("busy")), qPrintable(second.lastError()));
-    QCOMPARE(second.lastErrorKind(), qc::CaptureError::Kind::Busy);
+    QVERIFY2(refused.error().reason.contains(QStringLiteral("busy")),
+             qPrintable(refused.error().reason));
+    QCOMPARE(refused.error().kind, qc::CaptureError::Kind::Busy);
 
     // The stream that owns the device goes on undisturbed.
     QVERIFY(waitFrames(first, 2));
     first.close();
-    QVERIFY2(second.open(), qPrintable(second.lastError()));
+    QVERIFY_OPENS(second);
 }
 
 void TestV4l2Vivid::disconnectMidStreamEndsTheStream()
 {
     V4l2Driver driver(m_device);
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     QVERIFY(waitFrames(driver, 2));
     const int disconnect = controlId(driver, QStringLiteral("Disconnect"));
     QVERIFY(disconnect >= 0);
@@ -212,12 +221,13 @@ void TestV4l2Vivid::disconnectMidStreamEndsTheStream()
     QCOMPARE(ended.count(), 1);
     QVERIFY(!driver.isOpen());
     QVERIFY(driver.currentFrame().isNull());
-    QVERIFY(!driver.lastError().isEmpty());
-    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Gone);
+    const auto why = ended.first().first().value<qc::CaptureError>();
+    QVERIFY(!why.reason.isEmpty());
+    QCOMPARE(why.kind, qc::CaptureError::Kind::Gone);
 
     // vivid plugs the device back in once its last user lets go: a driver that kept
     // the file open would never see it again.
-    QVERIFY2(driver.open(), qPrintable(driver.lastError()));
+    QVERIFY_OPENS(driver);
     QVERIFY(waitFrames(driver, 2));
 }
 
@@ -236,11 +246,12 @@ void TestV4l2Vivid::formatsItCannotReadAreUnsupported()
     QFETCH(QString, reason);
     V4l2Driver driver(m_device);
     driver.setRequestedFormat(format, QSize(640, 480));
-    QVERIFY(!driver.open());
+    const qc::CameraStatus refused = driver.open();
+    QVERIFY(!refused);
     QVERIFY(!driver.isOpen());
-    QCOMPARE(driver.lastErrorKind(), qc::CaptureError::Kind::Unsupported);
-    QVERIFY2(driver.lastError().startsWith("/dev/video0: " + reason),
-             qPrintable(driver.lastError()));
+    QCOMPARE(refused.error().kind, qc::CaptureError::Kind::Unsupported);
+    QVERIFY2(refused.error().reason.startsWith("/dev/video0: " + reason),
+             qPrintable(refused.error().reason));
 }
 
 QTEST_GUILESS_MAIN(TestV4l2Vivid)

@@ -8,6 +8,7 @@
 #include "records/DatabaseFixture.h"
 #include "records/MemorySettings.h"
 #include "records/PhotoTestKit.h"
+#include "records/ProviderConnection.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,6 +56,9 @@ class tst_Cli : public QObject
     std::optional<QString> m_environmentPassword;
     std::function<std::optional<QString>(const QString&)> m_askPassword;
     QStringList m_asked;
+    // A terminal on stderr (the progress line is drawn), and what happens at each line.
+    bool m_terminal = false;
+    std::function<void()> m_onErr;
 
     int run(const QStringList& arguments)
     {
@@ -64,7 +68,12 @@ class tst_Cli : public QObject
         console.environmentPassword = m_environmentPassword;
         console.askPassword = m_askPassword;
         console.out = [this](const QString& text) { m_out += text; };
-        console.err = [this](const QString& text) { m_err += text; };
+        console.progress = m_terminal;
+        console.err = [this](const QString& text) {
+            m_err += text;
+            if (m_onErr)
+                m_onErr();
+        };
         return Cli::run(QStringList{QStringLiteral("quvelocap")} + arguments, m_settings, console);
     }
     QString dir(const QString& name = QStringLiteral("fotos")) const
@@ -100,6 +109,8 @@ private slots:
         m_environmentPassword.reset();
         m_askPassword = nullptr;
         m_asked.clear();
+        m_terminal = false;
+        m_onErr = nullptr;
     }
 
     void cleanup()
@@ -167,6 +178,115 @@ private slots:
                      QVariant(photo(quint32(i))));
         QCOMPARE(photoOf(m_cn, QStringLiteral("1"), QStringLiteral("1002")), QVariant());
         QCOMPARE(photoOf(m_cn, QStringLiteral("2"), QStringLiteral("1001")), QVariant(other));
+    }
+
+    // The server drops the run's connection between two photos (a restart, an
+    // administrator): the export opens it again once and every photo still arrives.
+    void exportReconnectsOnce()
+    {
+        QFETCH_GLOBAL(QString, engine);
+        if (engine != QLatin1String("postgresql"))
+            QSKIP("only a server can drop the connection");
+        for (int i = 0; i < 5; ++i)
+            insertStudent(*m_cn, QStringLiteral("1"), QStringLiteral("100%1").arg(i),
+                          photo(quint32(i)));
+        m_terminal = true;
+        bool dropped = false;
+        m_onErr = [&] {
+            // At the first progress line, photos are still to come.
+            if (dropped)
+                return;
+            dropped = true;
+            const qc::ResultTable gone = m_cn->provider().query(
+                QStringLiteral("SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity "
+                               "WHERE datname = current_database() AND pid <> pg_backend_pid()"),
+                {});
+            QCOMPARE(gone.rows.size(), 1);
+        };
+        QCOMPARE(run({"export", "--unit", "1", "--dir", dir()}), int(Cli::Done));
+        QVERIFY(dropped);
+        QVERIFY2(m_out.contains(QStringLiteral("5 fotos exportadas")), qPrintable(m_out));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(readAll(QDir(dir()).filePath(QStringLiteral("100%1.jpg").arg(i))),
+                     photo(quint32(i)));
+    }
+
+    // Names Windows reserves or reads as something else (a device, a name whose trailing
+    // dot or blank it drops, a stream of another file, a folder separator): each one is
+    // a plain file in the folder, and is read back as the same number.
+    void windowsNamesRoundTrip_data()
+    {
+        QTest::addColumn<QString>("matricula");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("console") << "CON"
+                                 << "%43ON.jpg";
+        QTest::newRow("null device, lower case") << "nul"
+                                                 << "%6Eul.jpg";
+        QTest::newRow("serial port") << "COM1"
+                                     << "%43OM1.jpg";
+        QTest::newRow("printer port, with a dot") << "LPT1.x"
+                                                  << "%4CPT1.x.jpg";
+        QTest::newRow("trailing dot") << "2020."
+                                      << "2020%2E.jpg";
+        QTest::newRow("trailing blank") << "2020 "
+                                        << "2020%20.jpg";
+        QTest::newRow("stream of another file") << "a:b"
+                                                << "a%3Ab.jpg";
+        QTest::newRow("backslash") << "..\\x"
+                                   << "%2E.%5Cx.jpg";
+    }
+    void windowsNamesRoundTrip()
+    {
+        QFETCH(QString, matricula);
+        QFETCH(QString, file);
+        const QByteArray bytes = photo(7);
+        insertStudent(*m_cn, QStringLiteral("1"), matricula, bytes);
+        QCOMPARE(run({"export", "--unit", "1", "--dir", dir()}), int(Cli::Done));
+        QCOMPARE(entries(m_root->path()), QStringList{QStringLiteral("fotos")});
+        QCOMPARE(entries(dir()), QStringList{file});
+        QCOMPARE(readAll(QDir(dir()).filePath(file)), bytes);
+
+        m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET foto = NULL"));
+        QCOMPARE(run({"import", "--unit", "1", "--dir", dir()}), int(Cli::Done));
+        QVERIFY2(m_err.isEmpty(), qPrintable(m_err));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1"), matricula), QVariant(bytes));
+    }
+
+    // A user folder with accents (C:\Users\João) and a path longer than Windows' old
+    // limit of 260 characters: the photos go there and come back.
+    void foldersWithAccentsAndLongPaths_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("accents") << QStringLiteral("Usuários/João/fotos");
+        QString deep;
+        for (int i = 0; i < 30; ++i)
+            deep += QStringLiteral("pasta-%1/").arg(i, 3, 10, QLatin1Char('0'));
+        QTest::newRow("longer than 260 characters") << deep + QStringLiteral("fotos");
+    }
+    void foldersWithAccentsAndLongPaths()
+    {
+        QFETCH(QString, folder);
+        const QString path = m_root->filePath(folder);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(folder.size() < 100 || path.size() > 260);
+        insertStudent(*m_cn, QStringLiteral("1"), QStringLiteral("1001"), photo(3));
+        QCOMPARE(run({"export", "--unit", "1", "--dir", path}), int(Cli::Done));
+        QCOMPARE(readAll(QDir(path).filePath(QStringLiteral("1001.jpg"))), photo(3));
+        m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET foto = NULL"));
+        QCOMPARE(run({"import", "--unit", "1", "--dir", path}), int(Cli::Done));
+        QVERIFY2(m_err.isEmpty(), qPrintable(m_err));
+        QCOMPARE(photoOf(m_cn, QStringLiteral("1"), QStringLiteral("1001")), QVariant(photo(3)));
+    }
+
+    // The operator reads folders as the system writes them: backslashes on Windows.
+    void foldersAreShownWithTheSystemsSeparators()
+    {
+        const QString missing = m_root->filePath(QStringLiteral("nao/existe"));
+        QCOMPARE(run({"import", "--unit", "1", "--dir", missing}), int(Cli::UsageOrConnection));
+        QVERIFY2(m_err.contains(QDir::toNativeSeparators(missing)), qPrintable(m_err));
+#ifdef Q_OS_WIN
+        QVERIFY2(!m_err.contains(missing), qPrintable(m_err));
+#endif
     }
 
     void existingFileIsKeptUnlessForced()
@@ -405,6 +525,19 @@ private slots:
         QCOMPARE(program.exitCode(), int(Cli::Done));
         QCOMPARE(program.readAllStandardError(), QByteArray()); // no progress line on a pipe
         QCOMPARE(readAll(QDir(dir()).filePath(QStringLiteral("1001.jpg"))), photo(1));
+    }
+
+    // The program's own messages through a pipe (a script, a log file): UTF-8, so that
+    // accents arrive as typed, in cmd.exe and PowerShell as in a terminal.
+    void programWritesUtf8()
+    {
+        QProcess program;
+        program.start(QStringLiteral(QUVELOCAP_PROGRAM), {"report", "--unit", "1", "--force"});
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitCode(), int(Cli::UsageOrConnection));
+        const QByteArray err = program.readAllStandardError();
+        QVERIFY2(err.contains(QStringLiteral("--force é só de export").toUtf8()),
+                 err.toHex(' ').constData());
     }
 };
 

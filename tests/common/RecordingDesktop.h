@@ -11,8 +11,7 @@
 
 // Test double of the desktop seam. Records every call in order (calls), keeps the
 // message boxes with their exact text, title as shown and icon, and answers the Save
-// dialog with a scripted path. The clipboard is a real in-memory image so a grab test
-// can put a frame there and read it back.
+// dialog with a scripted path.
 class RecordingDesktop : public qc::Desktop
 {
 public:
@@ -25,7 +24,7 @@ public:
 
     QVector<Box> boxes;
     QStringList calls; // "messageBox:<text>", "wait:on", "wait:off", "beep", "save:<filter>",
-                       // "clipboard:get", "clipboard:set", "end"
+                       // "end"
     int beeps = 0;
     int endRequests = 0;
     QString nextSaveName;    // what the next Save dialog returns ("" = cancelled)
@@ -57,16 +56,6 @@ public:
         calls.append(QStringLiteral("save:") + filter);
         return nextSaveName;
     }
-    QImage clipboardImage() const override
-    {
-        const_cast<RecordingDesktop*>(this)->calls.append(QStringLiteral("clipboard:get"));
-        return m_clipboard;
-    }
-    void setClipboardImage(const QImage& image) override
-    {
-        calls.append(QStringLiteral("clipboard:set"));
-        m_clipboard = image;
-    }
     void endProgram() override
     {
         ++endRequests;
@@ -83,5 +72,4 @@ public:
 
 private:
     bool m_wait = false;
-    QImage m_clipboard;
 };

@@ -12,7 +12,9 @@
 #include "shell/FrmImageCapture.h"
 #include "ui_frmImageCapture.h"
 
+#include <QFile>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -74,7 +76,7 @@ private:
             qFatal("cannot write %s", qPrintable(file));
         // The window holds the library it was given: it goes first.
         m_window.reset();
-        m_library = std::make_unique<qc::QtCaptureLibrary>(m_desktop);
+        m_library = std::make_unique<qc::QtCaptureLibrary>();
         m_library->addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
         qc::StationServices services;
         services.desktop = &m_desktop;
@@ -84,37 +86,61 @@ private:
         m_window = std::make_unique<qc::FrmImageCapture>(services);
         m_window->Form_Load();
         m_window->show();
-        m_window->ui->ImagXpress1->setClickHoldInterval(150);
-        m_window->ui->cmbUnidade->setCurrentIndex(m_window->ui->cmbUnidade->findData(kUnit));
-        m_window->ui->txtMatricula->setText(kEnrolment);
+        m_window->controls().ImagXpress1->setClickHoldInterval(150);
+        m_window->controls().cmbUnidade->setCurrentIndex(
+            m_window->controls().cmbUnidade->findData(kUnit));
+        m_window->controls().txtMatricula->setText(kEnrolment);
         return *m_window;
     }
 
     void grab()
     {
-        QTest::mouseClick(m_window->ui->cmdStart, Qt::LeftButton);
-        QTest::mouseClick(m_window->ui->cmdSave, Qt::LeftButton);
+        QTest::mouseClick(m_window->controls().cmdStart, Qt::LeftButton);
+        QTest::mouseClick(m_window->controls().cmdSave, Qt::LeftButton);
     }
 
     // As the platform delivers it: press, release, press (a double-click), release.
     void doubleClick()
     {
         const QPoint at =
-            m_window->ui->ImagXpress1->viewport()->mapTo(m_window.get(), QPoint(200, 200));
+            m_window->controls().ImagXpress1->viewport()->mapTo(m_window.get(), QPoint(200, 200));
         QTest::mouseMove(m_window->windowHandle(), at);
         QTest::mouseDClick(m_window->windowHandle(), Qt::LeftButton, {}, at);
-        QTRY_VERIFY(!m_window->ui->ImagXpress1->isHoldingClick());
+        QTRY_VERIFY(!m_window->controls().ImagXpress1->isHoldingClick());
     }
 
     // "&Salvar Foto", then the photo as the database holds it.
     QByteArray store()
     {
-        m_window->ui->lblMensagem->clear();
-        QTest::mouseClick(m_window->ui->Command1, Qt::LeftButton);
+        m_window->controls().lblMensagem->clear();
+        QTest::mouseClick(m_window->controls().Command1, Qt::LeftButton);
         return photoOf(m_cn, kUnit, kEnrolment).toByteArray();
     }
 
 private slots:
+    void damagedLandmarkModelIsLoggedAndFramingGoesOn_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("not a model") << QByteArray("a text file put where the model goes\n");
+        QTest::newRow("cut short") << QByteArray("\x80\x01\x02", 3);
+    }
+
+    void damagedLandmarkModelIsLoggedAndFramingGoesOn()
+    {
+        QFETCH(QByteArray, contents);
+        const QString model = m_dir.filePath(QStringLiteral("landmarks.dat"));
+        QFile file(model);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(contents), contents.size());
+        file.close();
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "^landmark model .*landmarks\\.dat .*face's box$")));
+        qc::FaceDetector detector(model);
+        QVERIFY(!detector.hasLandmarks());
+    }
+
     void init()
     {
         m_db = std::make_unique<DatabaseFixture>(QStringLiteral("sqlite"));
@@ -158,15 +184,16 @@ private slots:
         QFETCH(QPoint, centre);
         QFETCH(bool, nearEdge);
         qc::FrmImageCapture& window = station(cameraFrame({{portrait, scale, centre}}));
-        QCOMPARE(window.ui->lstDevices->item(0)->text(), QStringLiteral("Arquivo: frame.png"));
+        QCOMPARE(window.controls().lstDevices->item(0)->text(),
+                 QStringLiteral("Arquivo: frame.png"));
         grab();
         const QRect proposal = window.faceFraming().proposal();
         QVERIFY(QRect(0, 0, 640, 480).contains(proposal) && !proposal.isEmpty());
-        QCOMPARE(window.ui->ImagXpress1->selectionRect(), proposal);
-        QCOMPARE(window.ui->lblMensagem->text(), QString());
+        QCOMPARE(window.controls().ImagXpress1->selectionRect(), proposal);
+        QCOMPARE(window.controls().lblMensagem->text(), QString());
 
         const QImage photo = decoded(store()); // no drag at all
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         QCOMPARE(photo.size(), proposal.size());
         QCOMPARE(photo.width() * 4, photo.height() * 3);
         const QList<qc::Face> faces = qc::FaceDetector::shared().detect(photo);
@@ -181,13 +208,13 @@ private slots:
         QVERIFY(nearEdge || (head >= 0.70 && head <= 0.80));
 
         // A drag, then a double-click, each replaces the proposal as always.
-        QWidget* vp = window.ui->ImagXpress1->viewport();
+        QWidget* vp = window.controls().ImagXpress1->viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(10, 20));
         QTest::mouseMove(vp, QPoint(110, 100));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(110, 100));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(100, 80));
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), QSize(100, 80));
         doubleClick();
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(640, 480));
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), QSize(640, 480));
     }
 
     // Without exactly one face the station does what it always did: the photo control
@@ -212,23 +239,24 @@ private slots:
         for (const bool on : {true, false}) {
             m_settings.values.insert(qc::FaceFraming::settingKey(), on ? "1" : "0");
             qc::FrmImageCapture& window = station(frame);
-            QCOMPARE(window.ui->mnuEnquadrar->isChecked(), on);
+            QCOMPARE(window.controls().mnuEnquadrar->isChecked(), on);
             const QImage earlier = pattern(30, 40, 7);
-            window.ui->ImagXpress2->setPicture(earlier);
-            window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+            window.controls().ImagXpress2->setPicture(earlier);
+            window.controls().lblMensagem->setText(QStringLiteral("anterior"));
             grab();
-            QCOMPARE(window.ui->lblMensagem->text(), on ? status : QStringLiteral("anterior"));
-            QVERIFY(!window.ui->ImagXpress1->hasSelectionBand());
-            QCOMPARE(window.ui->ImagXpress2->picture(), earlier);
+            QCOMPARE(window.controls().lblMensagem->text(),
+                     on ? status : QStringLiteral("anterior"));
+            QVERIFY(!window.controls().ImagXpress1->hasSelectionBand());
+            QCOMPARE(window.controls().ImagXpress2->picture(), earlier);
             doubleClick();
-            QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(640, 480));
+            QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), QSize(640, 480));
             stored[on] = store();
             QVERIFY(!stored[on].isEmpty());
             QVERIFY(m_desktop.boxes.isEmpty());
         }
         QCOMPARE(stored[true], stored[false]);
         // The menu item switches it and the settings keep the choice.
-        m_window->ui->mnuEnquadrar->trigger();
+        m_window->controls().mnuEnquadrar->trigger();
         QCOMPARE(m_settings.values.value(qc::FaceFraming::settingKey()), QStringLiteral("1"));
     }
 
@@ -265,7 +293,7 @@ private slots:
         QFETCH(QString, hint);
         qc::FrmImageCapture& window = station(frame);
         grab();
-        QCOMPARE(window.ui->lblMensagem->text(), hint);
+        QCOMPARE(window.controls().lblMensagem->text(), hint);
         QVERIFY(!window.faceFraming().proposal().isEmpty());
     }
 

@@ -16,8 +16,14 @@ using ssize_t = long long;
 #define SHUT_RDWR SD_BOTH
 #define MSG_NOSIGNAL 0
 namespace tds_socket {
-inline int close(SOCKET s) { return ::closesocket(s); }
-inline bool started = [] { WSADATA data; return WSAStartup(MAKEWORD(2, 2), &data) == 0; }();
+inline int close(SOCKET s)
+{
+    return ::closesocket(s);
+}
+inline bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
 } // namespace tds_socket
 #define TDS_CLOSE tds_socket::close
 #else
@@ -57,9 +63,7 @@ public:
     }
     ~TdsLoginListener()
     {
-        ::shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
+        stop();
         TDS_CLOSE(m_listen);
     }
     TdsLoginListener(const TdsLoginListener&) = delete;
@@ -69,10 +73,25 @@ public:
     // What arrived, once the client's open has returned: no further client is taken.
     const Login& finish()
     {
-        ::shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
+        stop();
         return m_login;
+    }
+
+    void stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        // Shutting the listening socket down ends a waiting accept() on Linux, not on
+        // Windows: a connection that sends nothing ends it everywhere.
+        const auto wake = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(m_port);
+        ::connect(wake, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        TDS_CLOSE(wake);
+        ::shutdown(m_listen, SHUT_RDWR);
+        m_thread.join();
     }
 
     // One TDS message: packets up to the one marked end-of-message.

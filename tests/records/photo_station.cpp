@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     const int count = args[4].toInt();
 
     DatabaseFixture db(QStringLiteral("postgresql"));
-    QTemporaryDir appDir; // this station's work file
+    QTemporaryDir appDir; // this station's program folder
     RecordingDesktop desktop;
     MemorySettings settings;
     qc::Module1 module(desktop, settings);
@@ -76,10 +76,12 @@ int main(int argc, char** argv)
         if (store && i > 0)
             std::getline(std::cin, go);
         if (store) {
+            QFile source(QStringLiteral("%1/%2_%3.jpg").arg(folder, label).arg(i));
+            const QByteArray photo =
+                source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
             records.GravarFoto(QStringLiteral("Aca_FichaCadastralAluno"), QStringLiteral("foto"),
                                QStringLiteral("codigounidade = ? and matricula = ?"),
-                               {kUnit, kEnrolment},
-                               QStringLiteral("%1/%2_%3.jpg").arg(folder, label).arg(i));
+                               {kUnit, kEnrolment}, photo);
             if (status == QLatin1String("Foto salva com sucesso"))
                 out << "store " << i << " ok\n";
             else

@@ -80,22 +80,22 @@ private:
         m_window->mnuConfig_Click();
         qc::FrmConfig* d = dialog();
         if (d)
-            d->ui->Label5->text(); // created and loaded
+            d->controls().Label5->text(); // created and loaded
         return d;
     }
 
     QStringList unitTexts() const
     {
         QStringList texts;
-        for (int i = 0; i < m_window->ui->cmbUnidade->count(); ++i)
-            texts.append(m_window->ui->cmbUnidade->itemText(i));
+        for (int i = 0; i < m_window->controls().cmbUnidade->count(); ++i)
+            texts.append(m_window->controls().cmbUnidade->itemText(i));
         return texts;
     }
     QStringList unitCodes() const
     {
         QStringList codes;
-        for (int i = 0; i < m_window->ui->cmbUnidade->count(); ++i)
-            codes.append(m_window->ui->cmbUnidade->itemData(i).toString());
+        for (int i = 0; i < m_window->controls().cmbUnidade->count(); ++i)
+            codes.append(m_window->controls().cmbUnidade->itemData(i).toString());
         return codes;
     }
 
@@ -140,12 +140,12 @@ private slots:
         QVERIFY(m_desktop->boxes.isEmpty());
         QCOMPARE(m_desktop->calls,
                  (QStringList{QStringLiteral("wait:on"), QStringLiteral("wait:off")}));
-        QCOMPARE(m_window->ui->cmbUnidade->count(), 0);
-        for (QLineEdit* box :
-             {dialog()->ui->txtsrv, dialog()->ui->txtdb, dialog()->ui->txtus, dialog()->ui->txtpw})
+        QCOMPARE(m_window->controls().cmbUnidade->count(), 0);
+        for (QLineEdit* box : {dialog()->controls().txtsrv, dialog()->controls().txtdb,
+                               dialog()->controls().txtus, dialog()->controls().txtpw})
             QCOMPARE(box->text(), QString());
-        QCOMPARE(dialog()->focusWidget(), dialog()->ui->txtsrv);
-        QCOMPARE(dialog()->ui->Label5->text(), QStringLiteral("-"));
+        QCOMPARE(dialog()->focusWidget(), dialog()->controls().txtsrv);
+        QCOMPARE(dialog()->controls().Label5->text(), QStringLiteral("-"));
     }
 
     void startUpFillsTheUnitList()
@@ -158,7 +158,7 @@ private slots:
         // The whole code rides with each entry; the four-character one is not cut.
         QCOMPARE(unitCodes(), (QStringList{QStringLiteral("1"), QStringLiteral("22"),
                                            QStringLiteral("333"), QStringLiteral("4444")}));
-        QCOMPARE(m_window->ui->cmbUnidade->currentIndex(), 0);
+        QCOMPARE(m_window->controls().cmbUnidade->currentIndex(), 0);
         QVERIFY(!m_desktop->waitCursor());
         QVERIFY(m_desktop->boxes.isEmpty());
     }
@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Critical);
         QVERIFY(!m_desktop->waitCursor());
         QVERIFY(!dialog());
-        QCOMPARE(m_window->ui->cmbUnidade->count(), 0);
+        QCOMPARE(m_window->controls().cmbUnidade->count(), 0);
         QVERIFY(m_window->module1().cnBanco());
         QVERIFY(!m_window->module1().cnBanco()->isOpen());
     }
@@ -232,25 +232,28 @@ private slots:
         QCOMPARE(d->windowFlags() & Qt::WindowType_Mask, Qt::Tool); // no task-bar button
         QVERIFY(
             !(d->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(d->ui->txtpw->echoMode(), QLineEdit::Password);
-        QCOMPARE(d->ui->Label5->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-        QVERIFY(d->ui->Label5->font().bold());
-        QCOMPARE(d->ui->Label5->font().pointSizeF(), 8.25);
-        QCOMPARE(d->ui->Command1->font().pointSizeF(), 9.75);
-        QCOMPARE(d->ui->Command3->font().pointSizeF(), 9.75);
+        QCOMPARE(d->controls().txtpw->echoMode(), QLineEdit::Password);
+        QCOMPARE(d->controls().Label5->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+        QVERIFY(d->controls().Label5->font().bold());
+        QCOMPARE(d->controls().Label5->font().pointSizeF(), 8.25);
+        QCOMPARE(d->controls().Command1->font().pointSizeF(), 9.75);
+        QCOMPARE(d->controls().Command3->font().pointSizeF(), 9.75);
         QCOMPARE(d->font().pointSizeF(), 8.25);
-        for (QPushButton* b : {d->ui->Command1, d->ui->Command2, d->ui->Command3})
+        for (QPushButton* b :
+             {d->controls().Command1, d->controls().Command2, d->controls().Command3})
             QVERIFY(!b->isDefault() && !b->autoDefault());
         // Tab order: the four boxes, then Confirmar, Testar, Cancelar.
         QList<QWidget*> order;
-        QWidget* w = d->ui->txtsrv;
+        QWidget* w = d->controls().txtsrv;
         while (order.size() < 7) {
             if (w->focusPolicy() & Qt::TabFocus)
                 order.append(w);
             w = w->nextInFocusChain();
         }
-        QCOMPARE(order, (QList<QWidget*>{d->ui->txtsrv, d->ui->txtdb, d->ui->txtus, d->ui->txtpw,
-                                         d->ui->Command1, d->ui->Command2, d->ui->Command3}));
+        QCOMPARE(order,
+                 (QList<QWidget*>{d->controls().txtsrv, d->controls().txtdb, d->controls().txtus,
+                                  d->controls().txtpw, d->controls().Command1,
+                                  d->controls().Command2, d->controls().Command3}));
     }
 
     void confirm_data()
@@ -273,8 +276,8 @@ private slots:
         // refill shows.
         storeWorkingSettings();
         start();
-        m_window->ui->cmbUnidade->clear();
-        m_window->ui->cmbUnidade->addItem(QStringLiteral("old"));
+        m_window->controls().cmbUnidade->clear();
+        m_window->controls().cmbUnidade->addItem(QStringLiteral("old"));
         qc::FrmConfig* d = openDialog();
         m_desktop->clear();
 
@@ -282,13 +285,13 @@ private slots:
                                   ? QStringLiteral("sqlite:") + m_database
                               : server == QLatin1String("missing") ? missingServer()
                                                                    : QString();
-        d->ui->txtsrv->setText(typed);
-        d->ui->txtdb->setText(QStringLiteral(" banco "));
-        d->ui->txtus->clear();
-        d->ui->txtpw->clear();
-        QTest::keyClicks(d->ui->txtpw, QStringLiteral("s;{}="));
-        QCOMPARE(d->ui->txtpw->displayText(), QStringLiteral("*****"));
-        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        d->controls().txtsrv->setText(typed);
+        d->controls().txtdb->setText(QStringLiteral(" banco "));
+        d->controls().txtus->clear();
+        d->controls().txtpw->clear();
+        QTest::keyClicks(d->controls().txtpw, QStringLiteral("s;{}="));
+        QCOMPARE(d->controls().txtpw->displayText(), QStringLiteral("*****"));
+        QTest::mouseClick(d->controls().Command1, Qt::LeftButton);
 
         QCOMPARE(m_settings->values.value(QStringLiteral("srv")), typed);
         QCOMPARE(m_settings->values.value(QStringLiteral("db")), QStringLiteral(" banco "));
@@ -308,7 +311,7 @@ private slots:
         if (refilled) {
             // Confirming again refills once more: each unit still once.
             openDialog();
-            QTest::mouseClick(dialog()->ui->Command1, Qt::LeftButton);
+            QTest::mouseClick(dialog()->controls().Command1, Qt::LeftButton);
             QCOMPARE(unitTexts(), kUnits);
         }
     }
@@ -327,21 +330,22 @@ private slots:
         qc::QtSettingsStore store(file);
         start(&store); // the server does not connect: one box
         qc::FrmConfig* d = openDialog();
-        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("SQLSRV01,1433"));
-        QCOMPARE(d->ui->txtdb->text(), QStringLiteral("HOST\\new"));
-        QCOMPARE(d->ui->txtus->text(), QStringLiteral("  o,p  "));
-        QCOMPARE(d->ui->txtpw->text(), QStringLiteral("se,nha;1"));
+        QCOMPARE(d->controls().txtsrv->text(), QStringLiteral("SQLSRV01,1433"));
+        QCOMPARE(d->controls().txtdb->text(), QStringLiteral("HOST\\new"));
+        QCOMPARE(d->controls().txtus->text(), QStringLiteral("  o,p  "));
+        QCOMPARE(d->controls().txtpw->text(), QStringLiteral("se,nha;1"));
 
         const QStringList typed{QStringLiteral(" sqlite:") + m_database,
                                 QStringLiteral("Matrícula \"2º\", ação"), QStringLiteral("@op\\x"),
                                 QStringLiteral(" s;e{n}h=a,\" ")};
-        QLineEdit* boxes[] = {d->ui->txtsrv, d->ui->txtdb, d->ui->txtus, d->ui->txtpw};
+        QLineEdit* boxes[] = {d->controls().txtsrv, d->controls().txtdb, d->controls().txtus,
+                              d->controls().txtpw};
         for (int i = 0; i < 4; ++i) {
             boxes[i]->clear();
             type(boxes[i], typed[i]);
         }
         m_desktop->clear();
-        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(d->controls().Command1, Qt::LeftButton);
         // A blank before the scheme still names the SQLite file: the units are listed.
         QVERIFY(m_desktop->boxes.isEmpty());
         QCOMPARE(unitTexts(), kUnits);
@@ -351,10 +355,10 @@ private slots:
         m_window.reset();
         start(&reread);
         d = openDialog();
-        QCOMPARE(d->ui->txtsrv->text(), typed[0]);
-        QCOMPARE(d->ui->txtdb->text(), typed[1]);
-        QCOMPARE(d->ui->txtus->text(), typed[2]);
-        QCOMPARE(d->ui->txtpw->text(), typed[3]);
+        QCOMPARE(d->controls().txtsrv->text(), typed[0]);
+        QCOMPARE(d->controls().txtdb->text(), typed[1]);
+        QCOMPARE(d->controls().txtus->text(), typed[2]);
+        QCOMPARE(d->controls().txtpw->text(), typed[3]);
         // The hand-written comment stays.
         QVERIFY(handWritten.open(QIODevice::ReadOnly));
         QVERIFY(handWritten.readAll().startsWith("; written by the school's technician\n"));
@@ -370,10 +374,10 @@ private slots:
         qc::QtSettingsStore store(blocker + QStringLiteral("/QuveloCap.conf"));
         start(&store); // nothing stored: the dialog opens
         qc::FrmConfig* d = dialog();
-        QTest::keyClicks(d->ui->txtsrv, QStringLiteral("sqlite:") + m_database);
-        QTest::keyClicks(d->ui->txtpw, QStringLiteral("nova"));
+        QTest::keyClicks(d->controls().txtsrv, QStringLiteral("sqlite:") + m_database);
+        QTest::keyClicks(d->controls().txtpw, QStringLiteral("nova"));
         m_desktop->clear();
-        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(d->controls().Command1, Qt::LeftButton);
 
         QCOMPARE(m_desktop->boxes.size(), 1);
         QVERIFY2(m_desktop->boxes.first().text.startsWith(
@@ -382,11 +386,11 @@ private slots:
         QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Critical);
         QCOMPARE(m_desktop->beeps, 0);
         QVERIFY(d->isVisible());
-        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("sqlite:") + m_database);
-        QCOMPARE(d->ui->txtpw->text(), QStringLiteral("nova"));
+        QCOMPARE(d->controls().txtsrv->text(), QStringLiteral("sqlite:") + m_database);
+        QCOMPARE(d->controls().txtpw->text(), QStringLiteral("nova"));
         // Settings that were not kept are not connected to either.
         QVERIFY(!m_window->module1().cnBanco());
-        QCOMPARE(m_window->ui->cmbUnidade->count(), 0);
+        QCOMPARE(m_window->controls().cmbUnidade->count(), 0);
     }
 
     void sqliteFileThatIsNoDatabaseIsRefused()
@@ -399,8 +403,8 @@ private slots:
         storeWorkingSettings();
         start();
         qc::FrmConfig* d = openDialog();
-        d->ui->txtsrv->setText(QStringLiteral("SQLite:") + text);
-        d->ui->txtpw->setText(QStringLiteral("segredo-123"));
+        d->controls().txtsrv->setText(QStringLiteral("SQLite:") + text);
+        d->controls().txtpw->setText(QStringLiteral("segredo-123"));
         m_desktop->clear();
         // The refusal is logged, the password never.
         QTest::failOnWarning(QRegularExpression(QStringLiteral("segredo-123")));
@@ -408,7 +412,7 @@ private slots:
             QtWarningMsg, QRegularExpression(QStringLiteral("^cannot connect to server "
                                                             "\"SQLite:.*passwd\", .*user \"op\": "
                                                             "O arquivo .* não é um banco")));
-        QTest::mouseClick(d->ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(d->controls().Command1, Qt::LeftButton);
         QCOMPARE(m_desktop->boxes.size(), 1);
         QCOMPARE(m_desktop->boxes.first().text,
                  kConnectError + QStringLiteral("O arquivo ") + text +
@@ -433,8 +437,8 @@ private slots:
         qc::Connection().openSqlite(other, true);
         qc::FrmConfig* d = openDialog();
         m_desktop->clear();
-        d->ui->txtsrv->setText(works ? QStringLiteral("sqlite:") + other : missingServer());
-        QTest::mouseClick(d->ui->Command2, Qt::LeftButton);
+        d->controls().txtsrv->setText(works ? QStringLiteral("sqlite:") + other : missingServer());
+        QTest::mouseClick(d->controls().Command2, Qt::LeftButton);
 
         QVERIFY(!m_desktop->waitCursor());
         QCOMPARE(m_desktop->calls.mid(0, 2),
@@ -442,7 +446,7 @@ private slots:
         const std::shared_ptr<qc::Connection> now = m_window->module1().cnBanco();
         if (works) {
             QVERIFY(m_desktop->boxes.isEmpty());
-            QCOMPARE(d->ui->Label5->text(), QStringLiteral("Conexão efetuada com sucesso!"));
+            QCOMPARE(d->controls().Label5->text(), QStringLiteral("Conexão efetuada com sucesso!"));
             QCOMPARE(now, working); // photos go where the stored settings send them
             QCOMPARE(now->maskedTarget(), QStringLiteral("sqlite:") + m_database);
             QVERIFY(now->isOpen());
@@ -452,13 +456,13 @@ private slots:
                      QStringLiteral("Não foi possível conectar. Erro: ") + unableToOpen());
             QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
             QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Critical);
-            QCOMPARE(d->ui->Label5->text(), QStringLiteral("-"));
+            QCOMPARE(d->controls().Label5->text(), QStringLiteral("-"));
             QCOMPARE(now, working); // a failed test keeps the working connection
             QVERIFY(now->isOpen());
         }
         QVERIFY(d->isVisible());
         // Nothing was stored by the test, and cancelling keeps the station as it was.
-        QTest::mouseClick(d->ui->Command3, Qt::LeftButton);
+        QTest::mouseClick(d->controls().Command3, Qt::LeftButton);
         QCOMPARE(m_window->module1().cnBanco(), working);
         QVERIFY(working->isOpen());
         QCOMPARE(m_settings->values.value(QStringLiteral("srv")),
@@ -470,10 +474,10 @@ private slots:
         storeWorkingSettings();
         start();
         qc::FrmConfig* d = openDialog();
-        QTest::mouseClick(d->ui->Command2, Qt::LeftButton);
-        d->ui->txtsrv->setText(missingServer());
-        QTest::mouseClick(d->ui->Command2, Qt::LeftButton);
-        QCOMPARE(d->ui->Label5->text(), QStringLiteral("Conexão efetuada com sucesso!"));
+        QTest::mouseClick(d->controls().Command2, Qt::LeftButton);
+        d->controls().txtsrv->setText(missingServer());
+        QTest::mouseClick(d->controls().Command2, Qt::LeftButton);
+        QCOMPARE(d->controls().Label5->text(), QStringLiteral("Conexão efetuada com sucesso!"));
         QCOMPARE(m_desktop->boxes.size(), 1);
     }
 
@@ -489,25 +493,25 @@ private slots:
         storeWorkingSettings();
         start();
         qc::FrmConfig* d = openDialog();
-        d->ui->txtsrv->setText(QStringLiteral("typed"));
+        d->controls().txtsrv->setText(QStringLiteral("typed"));
         // Showing it again while open keeps what was typed.
         m_window->mnuConfig_Click();
         QCOMPARE(dialog(), d);
-        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("typed"));
-        QTest::mouseClick(d->ui->Command2, Qt::LeftButton); // fails: "typed" is no server
+        QCOMPARE(d->controls().txtsrv->text(), QStringLiteral("typed"));
+        QTest::mouseClick(d->controls().Command2, Qt::LeftButton); // fails: "typed" is no server
         if (closeBox)
             d->close();
         else
-            QTest::mouseClick(d->ui->Command3, Qt::LeftButton);
+            QTest::mouseClick(d->controls().Command3, Qt::LeftButton);
         QVERIFY(!d->isVisible());
         QCOMPARE(m_settings->values.value(QStringLiteral("srv")),
                  QStringLiteral("sqlite:") + m_database);
         // The next showing reads the store again.
         m_window->mnuConfig_Click();
         QCOMPARE(dialog(), d);
-        QCOMPARE(d->ui->txtsrv->text(), QStringLiteral("sqlite:") + m_database);
-        QCOMPARE(d->ui->txtpw->text(), QStringLiteral("x"));
-        QCOMPARE(d->ui->Label5->text(), QStringLiteral("-"));
+        QCOMPARE(d->controls().txtsrv->text(), QStringLiteral("sqlite:") + m_database);
+        QCOMPARE(d->controls().txtpw->text(), QStringLiteral("x"));
+        QCOMPARE(d->controls().Label5->text(), QStringLiteral("-"));
         QCOMPARE(m_window->findChildren<QDialog*>(QStringLiteral("frmConfig")).size(), 1);
     }
 };

@@ -1,5 +1,6 @@
 // The settings store: where the four values live and who may read the file.
 
+#include "records/DemoDatabase.h"
 #include "settings/QtSettingsStore.h"
 
 #include <QDir>
@@ -59,6 +60,27 @@ private slots:
             qc::QtSettingsStore(ownFile ? expectedFile : QString()).value(QStringLiteral("pw")),
             QStringLiteral(" s;e{n}h=a "));
         QCOMPARE(store.value(QStringLiteral("db")), QString());
+    }
+
+    // What the station keeps of its own (the demo database, and the demo's settings
+    // beside it) stays with the user: on Windows in %LOCALAPPDATA%\QuveloCap, which
+    // that user alone may read and which does not roam to other PCs.
+    void demoDatabaseStaysWithTheUser()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("QuveloCap"));
+        QCoreApplication::setOrganizationName(QStringLiteral("QuveloCap"));
+#ifdef Q_OS_WIN
+        const QString expected =
+            qEnvironmentVariable("LOCALAPPDATA") + QStringLiteral("\\QuveloCap\\demo.sqlite");
+#else
+        const QString expected = qEnvironmentVariable("XDG_DATA_HOME") +
+                                 QStringLiteral("/QuveloCap/QuveloCap/demo.sqlite");
+#endif
+        const QString path = qc::DemoDatabase::defaultPath();
+        QCOMPARE(QDir::toNativeSeparators(path), expected);
+        qc::DemoDatabase::ensure(path);
+        QVERIFY(QFileInfo(path).isFile());
+        QVERIFY(QFile::remove(path));
     }
 
     // A line of the file, however it was written, and the value it holds; storing that

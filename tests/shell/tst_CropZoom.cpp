@@ -59,16 +59,16 @@ private:
         if (!QTest::qWaitForWindowExposed(m_window.get()))
             qFatal("window not exposed");
         m_frame = makeFrame();
-        m_window->ui->ImagXpress1->setPicture(m_frame);
-        m_window->ui->picCapture->hide();
-        m_window->ui->ImagXpress1->show();
+        m_window->controls().ImagXpress1->setPicture(m_frame);
+        m_window->controls().picCapture->hide();
+        m_window->controls().ImagXpress1->show();
         // Keep single clicks quick to confirm; double-clicks still fit in the interval.
-        m_window->ui->ImagXpress1->setClickHoldInterval(150);
+        m_window->controls().ImagXpress1->setClickHoldInterval(150);
         m_desktop->clear();
         return *m_window;
     }
 
-    QWidget* frameViewport() const { return m_window->ui->ImagXpress1->viewport(); }
+    QWidget* frameViewport() const { return m_window->controls().ImagXpress1->viewport(); }
 
     // A double-click as the platform delivers it: press, release, press, release, with
     // Qt making the second press a double-click.
@@ -123,30 +123,30 @@ private slots:
         FrmImageCapture& window = windowWithFrame();
         // The last row reaches below the frame: 480 rows shown in a 500-pixel control.
         drag(Qt::MouseButton(button), from, to);
-        QTRY_VERIFY(window.ui->ImagXpress2->hasImage());
-        QCOMPARE(rgb32(window.ui->ImagXpress2->picture()), m_frame.copy(region));
+        QTRY_VERIFY(window.controls().ImagXpress2->hasImage());
+        QCOMPARE(rgb32(window.controls().ImagXpress2->picture()), m_frame.copy(region));
         QVERIFY(!window.cropZoom().Arrastando);
         QVERIFY(m_desktop->boxes.isEmpty());
         // The frame itself is untouched and keeps the band.
-        QCOMPARE(rgb32(window.ui->ImagXpress1->picture()), m_frame);
-        QVERIFY(window.ui->ImagXpress1->hasSelectionBand());
+        QCOMPARE(rgb32(window.controls().ImagXpress1->picture()), m_frame);
+        QVERIFY(window.controls().ImagXpress1->hasSelectionBand());
     }
 
     void secondDragCutsFromTheWholeFrame()
     {
         FrmImageCapture& window = windowWithFrame();
         drag(Qt::LeftButton, QPoint(10, 10), QPoint(60, 60));
-        QTRY_VERIFY(window.ui->ImagXpress2->hasImage());
+        QTRY_VERIFY(window.controls().ImagXpress2->hasImage());
         drag(Qt::LeftButton, QPoint(200, 100), QPoint(390, 400));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(190, 300));
-        QCOMPARE(rgb32(window.ui->ImagXpress2->picture()), m_frame.copy(200, 100, 190, 300));
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), QSize(190, 300));
+        QCOMPARE(rgb32(window.controls().ImagXpress2->picture()), m_frame.copy(200, 100, 190, 300));
     }
 
     void zeroSizeBandReportsAndKeepsThePhoto()
     {
         FrmImageCapture& window = windowWithFrame();
         const QImage before = makeFrame(50, 40);
-        window.ui->ImagXpress2->setPicture(before);
+        window.controls().ImagXpress2->setPicture(before);
         QTest::mouseClick(frameViewport(), Qt::LeftButton, {}, QPoint(120, 80));
         QTRY_COMPARE(m_desktop->boxes.size(), 1);
         const RecordingDesktop::Box box = m_desktop->boxes.first();
@@ -154,7 +154,7 @@ private slots:
                  qPrintable(box.text));
         QCOMPARE(box.icon, qc::Desktop::Icon::None);
         QCOMPARE(box.title, QStringLiteral("QuveloCap"));
-        QCOMPARE(rgb32(window.ui->ImagXpress2->picture()), before);
+        QCOMPARE(rgb32(window.controls().ImagXpress2->picture()), before);
         QVERIFY(!window.cropZoom().Arrastando);
     }
 
@@ -163,12 +163,12 @@ private slots:
         FrmImageCapture& window = windowWithFrame();
         // A crop first, so that the double-click visibly replaces it.
         drag(Qt::LeftButton, QPoint(10, 10), QPoint(60, 60));
-        QTRY_VERIFY(window.ui->ImagXpress2->hasImage());
+        QTRY_VERIFY(window.controls().ImagXpress2->hasImage());
         doubleClick(QPoint(200, 200));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), m_frame.size());
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), m_frame.size());
         // Nothing that arrives after the double-click may undo it or raise a box.
-        QTRY_VERIFY(!window.ui->ImagXpress1->isHoldingClick());
-        QCOMPARE(rgb32(window.ui->ImagXpress2->picture()), m_frame);
+        QTRY_VERIFY(!window.controls().ImagXpress1->isHoldingClick());
+        QCOMPARE(rgb32(window.controls().ImagXpress2->picture()), m_frame);
         QVERIFY2(m_desktop->calls.isEmpty(), qPrintable(m_desktop->calls.join(QLatin1Char('|'))));
         QVERIFY(!window.cropZoom().Arrastando);
     }
@@ -180,10 +180,10 @@ private slots:
         crop.ImagXpress1_MouseDown(1, 0, 15 * 10, 15 * 10);
         crop.ImagXpress1_MouseMove(1, 0, 15 * 50, 15 * 60);
         crop.ImagXpress1_MouseUp(1, 0, 15 * 50, 15 * 60);
-        const QRect band = window.ui->ImagXpress1->selectionRect();
+        const QRect band = window.controls().ImagXpress1->selectionRect();
         QCOMPARE(band, QRect(10, 10, 40, 50));
         crop.ImagXpress1_MouseMove(0, 0, 15 * 300, 15 * 300);
-        QCOMPARE(window.ui->ImagXpress1->selectionRect(), band);
+        QCOMPARE(window.controls().ImagXpress1->selectionRect(), band);
     }
 
     void twipsRoundHalfToEven_data()
@@ -205,11 +205,12 @@ private slots:
         QFETCH(float, y);
         QFETCH(QPoint, anchor);
         FrmImageCapture& window = windowWithFrame();
-        qc::CropZoom crop({window.ui->ImagXpress1, window.ui->ImagXpress2, window.ui->cmbZoom},
+        qc::CropZoom crop({window.controls().ImagXpress1, window.controls().ImagXpress2,
+                           window.controls().cmbZoom},
                           *m_desktop, [=] { return QPointF(twipsPerPixel, twipsPerPixel); });
         crop.ImagXpress1_MouseDown(1, 0, x, y);
         crop.ImagXpress1_MouseMove(1, 0, float(twipsPerPixel * 300), float(twipsPerPixel * 300));
-        QCOMPARE(window.ui->ImagXpress1->selectionRect().topLeft(), anchor);
+        QCOMPARE(window.controls().ImagXpress1->selectionRect().topLeft(), anchor);
     }
 
     void zoomChoices_data()
@@ -230,9 +231,9 @@ private slots:
         QFETCH(int, index);
         QFETCH(double, factor);
         FrmImageCapture& window = windowWithFrame();
-        window.ui->cmbZoom->setCurrentIndex(index);
+        window.controls().cmbZoom->setCurrentIndex(index);
         window.cmbZoom_Click();
-        ImageControl* frame = window.ui->ImagXpress1;
+        ImageControl* frame = window.controls().ImagXpress1;
         if (factor == 0.0) {
             QVERIFY(frame->isFitToWindow());
             // 640 x 480 into the 400 x 500 control: width-bound, aspect kept.
@@ -242,17 +243,17 @@ private slots:
             QCOMPARE(frame->zoomFactor(), factor);
         }
         // Only the frame is zoomed.
-        QCOMPARE(window.ui->ImagXpress2->zoomFactor(), 1.0);
+        QCOMPARE(window.controls().ImagXpress2->zoomFactor(), 1.0);
     }
 
     void zoomedDragMapsToImagePixels()
     {
         FrmImageCapture& window = windowWithFrame();
-        window.ui->cmbZoom->setCurrentIndex(0); // 200%
+        window.controls().cmbZoom->setCurrentIndex(0); // 200%
         window.cmbZoom_Click();
         drag(Qt::LeftButton, QPoint(40, 20), QPoint(240, 220));
-        QTRY_VERIFY(window.ui->ImagXpress2->hasImage());
-        QCOMPARE(rgb32(window.ui->ImagXpress2->picture()), m_frame.copy(20, 10, 100, 100));
+        QTRY_VERIFY(window.controls().ImagXpress2->hasImage());
+        QCOMPARE(rgb32(window.controls().ImagXpress2->picture()), m_frame.copy(20, 10, 100, 100));
     }
 
     void exportWritesThePhotoAsJpeg()
@@ -260,29 +261,33 @@ private slots:
         FrmImageCapture& window = windowWithFrame();
         QTemporaryDir dir;
         drag(Qt::LeftButton, QPoint(20, 30), QPoint(220, 280));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), QSize(200, 250));
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), QSize(200, 250));
 
         // A name typed without an extension is kept as typed, with JPEG content.
         const QString path = dir.filePath(QStringLiteral("aluno 123"));
         m_desktop->nextSaveName = path;
-        QTest::mouseClick(window.ui->cmdSalvar, Qt::LeftButton);
+        QTest::mouseClick(window.controls().cmdSalvar, Qt::LeftButton);
         QCOMPARE(m_desktop->saveFilters, QStringList{QStringLiteral("JPEG |*.jpeg")});
-        QImageReader reader(path);
-        QCOMPARE(reader.format(), QByteArray("jpeg"));
-        QCOMPARE(reader.size(), QSize(200, 250));
+        {
+            // Closed again before the file is replaced: Windows refuses to replace a file
+            // that a reader holds open.
+            QImageReader reader(path);
+            QCOMPARE(reader.format(), QByteArray("jpeg"));
+            QCOMPARE(reader.size(), QSize(200, 250));
+        }
         QVERIFY(m_desktop->boxes.isEmpty());
         QVERIFY(!QFile::exists(path + QStringLiteral(".jpeg")));
 
         // A second export replaces the file without a question, at the new photo's size.
         doubleClick(QPoint(200, 200));
-        QTRY_COMPARE(window.ui->ImagXpress2->picture().size(), m_frame.size());
-        QTest::mouseClick(window.ui->cmdSalvar, Qt::LeftButton);
+        QTRY_COMPARE(window.controls().ImagXpress2->picture().size(), m_frame.size());
+        QTest::mouseClick(window.controls().cmdSalvar, Qt::LeftButton);
         QCOMPARE(QImageReader(path).size(), m_frame.size());
         QCOMPARE(m_desktop->saveFilters.size(), 2);
         // The zoom of the frame plays no part.
-        window.ui->cmbZoom->setCurrentIndex(7);
+        window.controls().cmbZoom->setCurrentIndex(7);
         window.cmbZoom_Click();
-        QTest::mouseClick(window.ui->cmdSalvar, Qt::LeftButton);
+        QTest::mouseClick(window.controls().cmdSalvar, Qt::LeftButton);
         QCOMPARE(QImageReader(path).size(), m_frame.size());
     }
 
@@ -302,7 +307,7 @@ private slots:
         FrmImageCapture& window = windowWithFrame();
         QTemporaryDir dir;
         if (withPhoto)
-            window.ui->ImagXpress2->setPicture(makeFrame(30, 20));
+            window.controls().ImagXpress2->setPicture(makeFrame(30, 20));
         const QString path = fileName.startsWith(QLatin1Char('/')) || fileName.isEmpty()
                                  ? fileName
                                  : dir.filePath(fileName);
@@ -314,7 +319,7 @@ private slots:
         QVERIFY(m_desktop->boxes.first().text.size() > 6);
         if (!path.isEmpty())
             QVERIFY(!QFile::exists(path));
-        QCOMPARE(window.ui->ImagXpress2->hasImage(), withPhoto);
+        QCOMPARE(window.controls().ImagXpress2->hasImage(), withPhoto);
     }
 };
 

@@ -144,7 +144,7 @@ private slots:
         window.resize(before + QSize(200, 150));
         QCOMPARE(window.size(), before);
         QCOMPARE(window.centralWidget()->size(), QSize(820, 629));
-        QCOMPARE(window.ui->picCapture->geometry(), QRect(7, 79, 400, 500));
+        QCOMPARE(window.controls().picCapture->geometry(), QRect(7, 79, 400, 500));
     }
 
     void fontsAndColours()
@@ -155,25 +155,28 @@ private slots:
             QCOMPARE(w->font().pointSizeF(), size);
             QCOMPARE(w->font().bold(), bold);
         };
-        checkFont(window.ui->cmdStart, 8.25, false);
-        checkFont(window.ui->txtMatricula, 8.25, false);
-        checkFont(window.ui->cmdSave, 8.25, true);
-        checkFont(window.ui->lblMensagem, 9.75, true);
-        checkFont(window.ui->Label4, 9.75, false);
+        checkFont(window.controls().cmdStart, 8.25, false);
+        checkFont(window.controls().txtMatricula, 8.25, false);
+        checkFont(window.controls().cmdSave, 8.25, true);
+        checkFont(window.controls().lblMensagem, 9.75, true);
+        checkFont(window.controls().Label4, 9.75, false);
 
-        QCOMPARE(window.ui->Label4->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-        QVERIFY(window.ui->lblMensagem->autoFillBackground());
-        QCOMPARE(window.ui->lblMensagem->palette().color(QPalette::Window), QColor(192, 192, 192));
-        QCOMPARE(window.ui->picCapture->palette().color(QPalette::Window), QColor(128, 128, 128));
-        QCOMPARE(window.ui->ImagXpress1->viewport()->palette().color(QPalette::Window),
+        QCOMPARE(window.controls().Label4->palette().color(QPalette::WindowText),
+                 QColor(0, 0, 255));
+        QVERIFY(window.controls().lblMensagem->autoFillBackground());
+        QCOMPARE(window.controls().lblMensagem->palette().color(QPalette::Window),
+                 QColor(192, 192, 192));
+        QCOMPARE(window.controls().picCapture->palette().color(QPalette::Window),
                  QColor(128, 128, 128));
-        QCOMPARE(window.ui->ImagXpress2->viewport()->palette().color(QPalette::Window),
+        QCOMPARE(window.controls().ImagXpress1->viewport()->palette().color(QPalette::Window),
+                 QColor(128, 128, 128));
+        QCOMPARE(window.controls().ImagXpress2->viewport()->palette().color(QPalette::Window),
                  window.palette().color(QPalette::Button));
 
         // The grey message bar is painted as designed.
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const QImage bar = window.ui->lblMensagem->grab().toImage();
+        const QImage bar = window.controls().lblMensagem->grab().toImage();
         QCOMPARE(QColor(bar.pixel(bar.width() - 2, bar.height() - 2)), QColor(192, 192, 192));
     }
 
@@ -182,20 +185,20 @@ private slots:
         FrmImageCapture& window = makeWindow();
         // Before the start-up sequence every control is enabled and only the frame's
         // image control is hidden.
-        QVERIFY(window.ui->cmdStart->isEnabled());
-        QVERIFY(window.ui->cmdStop->isEnabled());
-        QVERIFY(window.ui->cmdSave->isEnabled());
-        QVERIFY(!window.ui->ImagXpress1->isVisibleTo(&window));
-        QVERIFY(window.ui->picCapture->isVisibleTo(&window));
-        QVERIFY(window.ui->txtMatricula->text().isEmpty());
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("-"));
+        QVERIFY(window.controls().cmdStart->isEnabled());
+        QVERIFY(window.controls().cmdStop->isEnabled());
+        QVERIFY(window.controls().cmdSave->isEnabled());
+        QVERIFY(!window.controls().ImagXpress1->isVisibleTo(&window));
+        QVERIFY(window.controls().picCapture->isVisibleTo(&window));
+        QVERIFY(window.controls().txtMatricula->text().isEmpty());
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("-"));
         QStringList zoom;
-        for (int i = 0; i < window.ui->cmbZoom->count(); ++i)
-            zoom << window.ui->cmbZoom->itemText(i);
+        for (int i = 0; i < window.controls().cmbZoom->count(); ++i)
+            zoom << window.controls().cmbZoom->itemText(i);
         QCOMPARE(zoom,
                  QStringList({"200%", "150%", "125%", "100%", "75%", "50%", "25%", "10%", "Fit"}));
-        QVERIFY(!window.ui->cmbZoom->isEditable());
-        QVERIFY(!window.ui->cmbUnidade->isEditable());
+        QVERIFY(!window.controls().cmbZoom->isEditable());
+        QVERIFY(!window.controls().cmbUnidade->isEditable());
         for (QPushButton* button : window.findChildren<QPushButton*>()) {
             QVERIFY2(!button->isDefault() && !button->autoDefault(),
                      qPrintable(button->objectName()));
@@ -213,19 +216,19 @@ private slots:
                                    "ImagXpress2", "cmbZoom",   "cmbUnidade", "txtMatricula",
                                    "cmdVerFoto",  "Command1"};
         QStringList chain;
-        QWidget* w = window.ui->cmdStart;
+        QWidget* w = window.controls().cmdStart;
         do {
             if (expected.contains(w->objectName()) && !chain.contains(w->objectName()))
                 chain << w->objectName();
             w = w->nextInFocusChain();
-        } while (w && w != window.ui->cmdStart);
+        } while (w && w != window.controls().cmdStart);
         QCOMPARE(chain, expected);
 
         // Tab passes over the hidden frame control.
-        window.ui->Command2->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), window.ui->Command2);
+        window.controls().Command2->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window.controls().Command2);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), window.ui->ImagXpress2);
+        QCOMPARE(QApplication::focusWidget(), window.controls().ImagXpress2);
     }
 
     void menu()
@@ -251,21 +254,22 @@ private slots:
     {
         FrmImageCapture& window = makeWindow();
         window.Form_Load();
-        QCOMPARE(window.ui->lstDevices->count(), 1);
-        QCOMPARE(window.ui->lstDevices->item(0)->text(), QStringLiteral("No Device Available"));
-        QVERIFY(window.ui->lstDevices->selectedItems().isEmpty());
-        QVERIFY(!window.ui->cmdStart->isEnabled());
-        QVERIFY(!window.ui->cmdStop->isEnabled());
-        QVERIFY(!window.ui->cmdSave->isEnabled());
-        QCOMPARE(window.ui->cmbZoom->currentText(), QStringLiteral("100%"));
-        QCOMPARE(window.ui->ImagXpress1->zoomFactor(), 1.0);
+        QCOMPARE(window.controls().lstDevices->count(), 1);
+        QCOMPARE(window.controls().lstDevices->item(0)->text(),
+                 QStringLiteral("No Device Available"));
+        QVERIFY(window.controls().lstDevices->selectedItems().isEmpty());
+        QVERIFY(!window.controls().cmdStart->isEnabled());
+        QVERIFY(!window.controls().cmdStop->isEnabled());
+        QVERIFY(!window.controls().cmdSave->isEnabled());
+        QCOMPARE(window.controls().cmbZoom->currentText(), QStringLiteral("100%"));
+        QCOMPARE(window.controls().ImagXpress1->zoomFactor(), 1.0);
         QCOMPARE(window.module1().CaminhoApp(), QDir::tempPath() + QLatin1Char('/'));
         // Nothing stored: the settings dialog comes up beside the window, no message.
         QVERIFY(window.settingsDialog());
         QVERIFY(window.settingsDialog()->isVisible());
         QCOMPARE(window.settingsDialog()->parentWidget(), &window);
         QVERIFY(!window.settingsDialog()->isModal());
-        QCOMPARE(window.ui->cmbUnidade->count(), 0);
+        QCOMPARE(window.controls().cmbUnidade->count(), 0);
         QVERIFY(m_desktop->boxes.isEmpty());
     }
 
@@ -290,17 +294,17 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         if (withSettingsOpen)
-            window.ui->mnuConfig->trigger();
+            window.controls().mnuConfig->trigger();
         else if (window.settingsDialog())
             window.settingsDialog()->close();
         m_desktop->clear();
 
         switch (route) {
         case 0:
-            QTest::mouseClick(window.ui->cmdFechar, Qt::LeftButton);
+            QTest::mouseClick(window.controls().cmdFechar, Qt::LeftButton);
             break;
         case 1:
-            window.ui->mnuSair->trigger();
+            window.controls().mnuSair->trigger();
             break;
         default:
             window.close();
@@ -318,9 +322,9 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         // Alt and the underlined letter of "&Fechar".
-        window.ui->txtMatricula->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), window.ui->txtMatricula);
-        QTest::keyClick(window.ui->txtMatricula, Qt::Key_F, Qt::AltModifier);
+        window.controls().txtMatricula->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window.controls().txtMatricula);
+        QTest::keyClick(window.controls().txtMatricula, Qt::Key_F, Qt::AltModifier);
         // The button shows itself pressed for a moment before it clicks.
         QTRY_COMPARE(m_desktop->endRequests, 1);
     }
@@ -329,10 +333,10 @@ private slots:
     {
         FrmImageCapture& window = makeWindow();
         window.show();
-        window.ui->mnuConfig->trigger();
+        window.controls().mnuConfig->trigger();
         QDialog* first = window.settingsDialog();
         QVERIFY(first && first->isVisible());
-        window.ui->mnuConfig->trigger();
+        window.controls().mnuConfig->trigger();
         QCOMPARE(window.settingsDialog(), first);
         QCOMPARE(window.findChildren<QDialog*>(QStringLiteral("frmConfig")).size(), 1);
         // The capture window keeps taking input while the dialog is open.

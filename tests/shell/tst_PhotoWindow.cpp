@@ -26,6 +26,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace phototest;
 using qc::FrmImageCapture;
 
@@ -38,6 +42,74 @@ QByteArray fileBytes(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool runs(const QString& program, const QStringList& arguments, QString& output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished() && process.exitStatus() == QProcess::NormalExit &&
+                    process.exitCode() == 0;
+    output += QString::fromLocal8Bit(process.readAll()).trimmed();
+    return ok;
+}
+
+// A folder on a disk that refuses what the station writes: a 16 KiB disk, or a read-only
+// view of a disk that the test itself can still write through (setUp). On Linux the test
+// mounts them, which needs root; under Wine the runner mounts them and maps them to drive
+// letters. refusal says why there is none.
+struct RefusingDisk
+{
+    QString path, setUp, refusal;
+    QTemporaryDir mounts;
+    QStringList mounted;
+
+    explicit RefusingDisk(bool readOnly)
+    {
+#ifdef Q_OS_WIN
+        const QString drive =
+            qEnvironmentVariable(readOnly ? "QC_READONLY_DRIVE" : "QC_FULL_DRIVE");
+        refusal = qEnvironmentVariable("QC_DRIVES_REFUSED",
+                                       QStringLiteral("the Wine runner mapped no small drives"));
+        if (!drive.isEmpty()) {
+            path = drive + QLatin1Char('/');
+            setUp = readOnly ? qEnvironmentVariable("QC_READONLY_DRIVE_WRITABLE") + QLatin1Char('/')
+                             : path;
+            refusal.clear();
+        }
+#else
+        const QString disk = mounts.filePath(QStringLiteral("disk"));
+        const QString view = mounts.filePath(QStringLiteral("view"));
+        QDir().mkpath(disk);
+        QDir().mkpath(view);
+        const QString size = readOnly ? QStringLiteral("size=64k") : QStringLiteral("size=16k");
+        if (!runs(QStringLiteral("mount"), {"-t", "tmpfs", "-o", size, "tmpfs", disk}, refusal))
+            return;
+        mounted.prepend(disk);
+        path = setUp = disk;
+        if (readOnly) {
+            if (!runs(QStringLiteral("mount"), {"--bind", disk, view}, refusal))
+                return;
+            mounted.prepend(view);
+            if (!runs(QStringLiteral("mount"), {"-o", "remount,bind,ro", view}, refusal))
+                return;
+            path = view;
+        }
+        refusal.clear();
+#endif
+    }
+    ~RefusingDisk()
+    {
+        for (const QString& point : std::as_const(mounted))
+            QProcess::execute(QStringLiteral("umount"), {point});
+    }
+};
 
 } // namespace
 
@@ -85,7 +157,7 @@ private:
 
     void chooseUnit(const QString& code)
     {
-        QComboBox* units = m_window->ui->cmbUnidade;
+        QComboBox* units = m_window->controls().cmbUnidade;
         const int index = units->findData(code);
         QVERIFY(index >= 0);
         units->setCurrentIndex(index);
@@ -93,24 +165,24 @@ private:
 
     void typeEnrolment(const QString& text)
     {
-        m_window->ui->txtMatricula->clear();
-        QTest::keyClicks(m_window->ui->txtMatricula, text);
-        QCOMPARE(m_window->ui->txtMatricula->text(), text);
+        m_window->controls().txtMatricula->clear();
+        QTest::keyClicks(m_window->controls().txtMatricula, text);
+        QCOMPARE(m_window->controls().txtMatricula->text(), text);
     }
 
     // A grabbed frame cut by a drag over ImagXpress1, as the operator confirms a photo.
     void cropFrame()
     {
-        m_window->ui->ImagXpress1->setPicture(pattern(640, 480, 40));
-        m_window->ui->picCapture->hide();
-        m_window->ui->ImagXpress1->show();
-        QWidget* vp = m_window->ui->ImagXpress1->viewport();
+        m_window->controls().ImagXpress1->setPicture(pattern(640, 480, 40));
+        m_window->controls().picCapture->hide();
+        m_window->controls().ImagXpress1->show();
+        QWidget* vp = m_window->controls().ImagXpress1->viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(100, 60));
         QTest::mouseMove(vp, QPoint(200, 150));
         QTest::mouseMove(vp, QPoint(260, 260));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(260, 260));
-        QTRY_VERIFY(m_window->ui->ImagXpress2->hasImage());
-        QCOMPARE(m_window->ui->ImagXpress2->picture().size(), QSize(160, 200));
+        QTRY_VERIFY(m_window->controls().ImagXpress2->hasImage());
+        QCOMPARE(m_window->controls().ImagXpress2->picture().size(), QSize(160, 200));
         m_desktop->clear();
     }
 
@@ -152,29 +224,30 @@ private slots:
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
 
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
         QVERIFY(m_desktop->boxes.isEmpty());
-        // Byte for byte the JPEG the photo control writes, which stays as the work file.
+        // Byte for byte the JPEG the photo control writes.
         const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
         QVERIFY(stored.startsWith("\xFF\xD8"));
         QVERIFY(workFiles().isEmpty());
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
-        window.ui->ImagXpress2->setSaveName(again);
-        window.ui->ImagXpress2->saveImage();
+        window.controls().ImagXpress2->setSaveName(again);
+        window.controls().ImagXpress2->saveImage();
         QCOMPARE(stored, fileBytes(again));
 
         const QImage shown =
-            window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
-        window.ui->ImagXpress2->setPicture(QImage());
-        window.ui->lblMensagem->setText(QString());
+            window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        window.controls().ImagXpress2->setPicture(QImage());
+        window.controls().lblMensagem->setText(QString());
         m_desktop->clear();
-        click(window.ui->cmdVerFoto);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        click(window.controls().cmdVerFoto);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
         QCOMPARE(m_desktop->calls, (QStringList{"wait:on", "wait:off"}));
         QVERIFY(workFiles().isEmpty());
-        const QImage read = window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
+        const QImage read =
+            window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(read, decoded(stored));
         QCOMPARE(read.size(), shown.size());
     }
@@ -200,8 +273,8 @@ private slots:
         insertStudent(*m_cn, QStringLiteral("12"), typed, jpeg(pattern(20, 20, 41)));
         FrmImageCapture& window = startStation();
         cropFrame();
-        const QImage before = window.ui->ImagXpress2->picture();
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
+        const QImage before = window.controls().ImagXpress2->picture();
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
         typeEnrolment(typed);
         click(window.findChild<QPushButton*>(button));
         QCOMPARE(m_desktop->boxes.size(), 1);
@@ -209,8 +282,8 @@ private slots:
         QCOMPARE(m_desktop->boxes.first().title, QStringLiteral("QuveloCap"));
         QCOMPARE(m_desktop->boxes.first().icon, qc::Desktop::Icon::Information);
         QCOMPARE(m_desktop->calls.size(), 1); // no wait pointer either
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("anterior"));
-        QCOMPARE(window.ui->ImagXpress2->picture(), before);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("anterior"));
+        QCOMPARE(window.controls().ImagXpress2->picture(), before);
         QVERIFY(workFiles().isEmpty());
     }
 
@@ -223,13 +296,13 @@ private slots:
         FrmImageCapture& window = startStation();
         cropFrame();
         chooseUnit(QStringLiteral("1234"));
-        QCOMPARE(window.ui->cmbUnidade->currentText(), QStringLiteral("1234  | Escola Mil"));
+        QCOMPARE(window.controls().cmbUnidade->currentText(), QStringLiteral("1234  | Escola Mil"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
-        window.ui->ImagXpress2->setSaveName(again);
-        window.ui->ImagXpress2->saveImage();
+        window.controls().ImagXpress2->setSaveName(again);
+        window.controls().ImagXpress2->saveImage();
         QCOMPARE(photoOf(m_cn, QStringLiteral("1234"), kEnrolment).toByteArray(), fileBytes(again));
         QCOMPARE(photoOf(m_cn, QStringLiteral("123"), kEnrolment).toByteArray(), neighbour);
     }
@@ -261,15 +334,15 @@ private slots:
         cropFrame();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
-        click(window.ui->cmdVerFoto);
-        QVERIFY(!window.ui->ImagXpress2->hasImage());
-        QCOMPARE(window.ui->lblMensagem->text(), mensagem);
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.controls().cmdVerFoto);
+        QVERIFY(!window.controls().ImagXpress2->hasImage());
+        QCOMPARE(window.controls().lblMensagem->text(), mensagem);
         QCOMPARE(m_desktop->calls, calls);
         QVERIFY(workFiles().isEmpty());
     }
 
-    // A photo control without a photo writes no work file: that is said, and the file an
+    // A photo control without a photo encodes nothing: that is said, and the file an
     // earlier store left is not stored in its place.
     void nothingToStore()
     {
@@ -278,8 +351,8 @@ private slots:
         FrmImageCapture& window = startStation();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(),
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(),
                  QStringLiteral("Erro: Não há imagem para gravar."));
         QVERIFY(m_desktop->calls.isEmpty());
         QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
@@ -310,16 +383,16 @@ private slots:
             m_cn->execute(QStringLiteral("SELECT pg_terminate_backend(CAST(? AS integer))"), {pid});
         };
         loseConnection();
-        click(window.ui->Command1);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto salva com sucesso"));
         const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
         QVERIFY(stored.startsWith("\xFF\xD8") && stored != previous);
 
         loseConnection();
-        window.ui->ImagXpress2->setPicture(QImage());
-        click(window.ui->cmdVerFoto);
-        QCOMPARE(window.ui->lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
-        QCOMPARE(window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
+        window.controls().ImagXpress2->setPicture(QImage());
+        click(window.controls().cmdVerFoto);
+        QCOMPARE(window.controls().lblMensagem->text(), QStringLiteral("Foto lida com sucesso"));
+        QCOMPARE(window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
                  decoded(stored));
         QVERIFY(workFiles().isEmpty());
     }
@@ -340,8 +413,8 @@ private slots:
         m_cn->execute(QStringLiteral("UPDATE Aca_FichaCadastralAluno SET matricula = matricula "
                                      "WHERE matricula = ?"),
                       {kEnrolment});
-        click(window.ui->Command1);
-        const QString said = window.ui->lblMensagem->text();
+        click(window.controls().Command1);
+        const QString said = window.controls().lblMensagem->text();
         m_cn->rollbackTransaction();
         QVERIFY2(said.startsWith(QLatin1String("Erro: ")) && said.contains(QLatin1String("lock")),
                  qPrintable(said));
@@ -371,9 +444,9 @@ private slots:
         cropFrame();
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        click(window.ui->Command1);
-        const QString line = window.ui->lblMensagem->text();
-        const QString whole = window.ui->lblMensagem->toolTip();
+        click(window.controls().Command1);
+        const QString line = window.controls().lblMensagem->text();
+        const QString whole = window.controls().lblMensagem->toolTip();
         QVERIFY2(line.startsWith(QLatin1String("Erro: ")) && !line.contains(QLatin1Char('\n')),
                  qPrintable(line));
         QVERIFY2(line.contains(QLatin1String("foto bloqueada pela secretaria")), qPrintable(line));
@@ -382,10 +455,15 @@ private slots:
         QVERIFY(photoOf(m_cn, QStringLiteral("12"), kEnrolment).isNull());
     }
 
-    // A work folder and an export folder on a disk that fills up during the write: the
-    // operator is told, the student keeps the photo and the exported file its bytes.
+    // The user's folders and an export folder on a disk that is full: the store does not
+    // need the disk and succeeds without leaving a file there; the export is refused and
+    // the exported file keeps its bytes.
     void fullDisk()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the work file lies in the user's local application data there, on no disk the "
+              "test can fill; the export to a full drive is exportRefusedByTheDisk");
+#endif
         QTemporaryDir mountPoint;
         QProcess mount;
         mount.setProcessChannelMode(QProcess::MergedChannels);
@@ -416,28 +494,74 @@ private slots:
         insertStudent(*m_cn, QStringLiteral("12"), kEnrolment, previous);
         FrmImageCapture& window = startStation();
         cropFrame();
-        QVERIFY(window.ui->ImagXpress2->picture().size() == QSize(160, 200));
+        QVERIFY(window.controls().ImagXpress2->picture().size() == QSize(160, 200));
         chooseUnit(QStringLiteral("12"));
         typeEnrolment(kEnrolment);
-        window.ui->lblMensagem->setText(QStringLiteral("anterior"));
-        click(window.ui->Command1);
-        const QString said = window.ui->lblMensagem->toolTip();
-        QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo")) &&
-                     said.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
-                 qPrintable(said));
-        QCOMPARE(photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray(), previous);
+        window.controls().lblMensagem->setText(QStringLiteral("anterior"));
+        click(window.controls().Command1);
+        QCOMPARE(window.controls().lblMensagem->toolTip(), QStringLiteral("Foto salva com sucesso"));
+        const QByteArray stored = photoOf(m_cn, QStringLiteral("12"), kEnrolment).toByteArray();
+        QVERIFY(stored != previous);
+        QCOMPARE(QImage::fromData(stored).size(), QSize(160, 200));
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
                  (QStringList{QStringLiteral("aluno.jpeg"), QStringLiteral("filler")}));
 
         m_desktop->clear();
         m_desktop->nextSaveName = exported;
-        click(window.ui->cmdSalvar);
+        click(window.controls().cmdSalvar);
         QCOMPARE(m_desktop->boxes.size(), 1);
         QVERIFY2(m_desktop->boxes.first().text.startsWith(
                      QStringLiteral("Erro: Não foi possível gravar o arquivo")),
                  qPrintable(m_desktop->boxes.first().text));
         QCOMPARE(fileBytes(exported), earlier);
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).size(), 2);
+    }
+
+    // The photo exported over an earlier file on a disk that is full, or read-only: the
+    // operator is told why, and the earlier file keeps its bytes, with nothing beside it.
+    void exportRefusedByTheDisk_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<int>("error"); // the system's code for the reason
+#ifdef Q_OS_WIN
+        QTest::newRow("full disk") << false << int(ERROR_DISK_FULL);
+        QTest::newRow("read-only folder") << true << int(ERROR_ACCESS_DENIED);
+#else
+        QTest::newRow("full disk") << false << ENOSPC;
+        QTest::newRow("read-only folder") << true << EROFS;
+#endif
+    }
+    void exportRefusedByTheDisk()
+    {
+        QFETCH(bool, readOnly);
+        QFETCH(int, error);
+        RefusingDisk disk(readOnly);
+        if (!disk.refusal.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("no refusing disk here: ") + disk.refusal));
+        // The earlier export, and on the small disk filler that leaves 4 KiB free.
+        const QByteArray earlier = jpeg(pattern(20, 20, 47)).leftJustified(4096, '\0', true);
+        QStringList files{QStringLiteral("aluno.jpeg")};
+        QVERIFY(writeFile(QDir(disk.setUp).filePath(QStringLiteral("aluno.jpeg")), earlier));
+        if (!readOnly) {
+            QVERIFY(writeFile(QDir(disk.setUp).filePath(QStringLiteral("filler")),
+                              QByteArray(8192, 'x')));
+            files << QStringLiteral("filler");
+        }
+
+        FrmImageCapture& window = startStation();
+        cropFrame();
+        const QString exported = QDir(disk.path).filePath(QStringLiteral("aluno.jpeg"));
+        m_desktop->nextSaveName = exported;
+        click(window.controls().cmdSalvar);
+        QCOMPARE(m_desktop->boxes.size(), 1);
+        const QString said = m_desktop->boxes.first().text;
+        QVERIFY2(said.startsWith(QStringLiteral("Erro: Não foi possível gravar o arquivo \"") +
+                                 QDir::toNativeSeparators(exported) + QStringLiteral("\": ")) &&
+                     said.contains(qt_error_string(error).trimmed()),
+                 qPrintable(said));
+        QCOMPARE(fileBytes(exported), earlier);
+        QCOMPARE(QDir(disk.path).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                 files);
     }
 };
 

@@ -71,31 +71,31 @@ class TestSqlServerWindow : public QObject
     FrmImageCapture& readyToStore()
     {
         FrmImageCapture& window = startStation();
-        window.ui->ImagXpress1->setPicture(pattern(640, 480, 40));
-        window.ui->picCapture->hide();
-        window.ui->ImagXpress1->show();
-        QWidget* vp = window.ui->ImagXpress1->viewport();
+        window.controls().ImagXpress1->setPicture(pattern(640, 480, 40));
+        window.controls().picCapture->hide();
+        window.controls().ImagXpress1->show();
+        QWidget* vp = window.controls().ImagXpress1->viewport();
         QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(100, 60));
         QTest::mouseMove(vp, QPoint(200, 150));
         QTest::mouseMove(vp, QPoint(260, 260));
         QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(260, 260));
-        if (!QTest::qWaitFor([&] { return window.ui->ImagXpress2->hasImage(); }))
+        if (!QTest::qWaitFor([&] { return window.controls().ImagXpress2->hasImage(); }))
             qFatal("no crop");
-        window.ui->cmbUnidade->setCurrentIndex(window.ui->cmbUnidade->findData(kUnit));
-        window.ui->txtMatricula->setText(kEnrolment);
+        window.controls().cmbUnidade->setCurrentIndex(window.controls().cmbUnidade->findData(kUnit));
+        window.controls().txtMatricula->setText(kEnrolment);
         return window;
     }
 
     QByteArray encodedPhoto()
     {
         const QString again = m_appDir->filePath(QStringLiteral("again.jpg"));
-        m_window->ui->ImagXpress2->setSaveName(again);
-        m_window->ui->ImagXpress2->saveImage();
+        m_window->controls().ImagXpress2->setSaveName(again);
+        m_window->controls().ImagXpress2->saveImage();
         QFile file(again);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    QString status() const { return m_window->ui->lblMensagem->text(); }
+    QString status() const { return m_window->controls().lblMensagem->text(); }
 
 private slots:
     void init()
@@ -129,8 +129,8 @@ private slots:
         m_server->unitNamesAsNvarchar = nvarchar;
         FrmImageCapture& window = startStation();
         QStringList entries;
-        for (int i = 0; i < window.ui->cmbUnidade->count(); ++i)
-            entries << window.ui->cmbUnidade->itemText(i);
+        for (int i = 0; i < window.controls().cmbUnidade->count(); ++i)
+            entries << window.controls().cmbUnidade->itemText(i);
         QCOMPARE(entries, (QStringList{"0101  | São João", "0102  | Educação", "0103  | "}));
     }
 
@@ -159,21 +159,21 @@ private slots:
                                size < 0 ? std::nullopt : std::optional<QByteArray>(photo)}};
         m_server->plpChunk = chunk;
         FrmImageCapture& window = startStation();
-        window.ui->cmbUnidade->setCurrentIndex(window.ui->cmbUnidade->findData(kUnit));
-        window.ui->txtMatricula->setText(kEnrolment);
-        QTest::mouseClick(window.ui->cmdVerFoto, Qt::LeftButton);
+        window.controls().cmbUnidade->setCurrentIndex(window.controls().cmbUnidade->findData(kUnit));
+        window.controls().txtMatricula->setText(kEnrolment);
+        QTest::mouseClick(window.controls().cmdVerFoto, Qt::LeftButton);
         QCOMPARE(status(), mensagem);
         if (size > 1)
-            QCOMPARE(window.ui->ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
+            QCOMPARE(window.controls().ImagXpress2->picture().convertToFormat(QImage::Format_RGB32),
                      decoded(photo));
         else
-            QVERIFY(!window.ui->ImagXpress2->hasImage());
+            QVERIFY(!window.controls().ImagXpress2->hasImage());
     }
 
     void salvarFotoSendsTheEncodedJpegAsVarbinaryMax()
     {
         FrmImageCapture& window = readyToStore();
-        QTest::mouseClick(window.ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(window.controls().Command1, Qt::LeftButton);
         QCOMPARE(status(), QStringLiteral("Foto salva com sucesso"));
         const QByteArray encoded = encodedPhoto();
         QVERIFY(encoded.startsWith("\xFF\xD8"));
@@ -208,7 +208,7 @@ private slots:
         for (int i = 0; i < rows; ++i)
             m_server->students.append({kUnit, kEnrolment, QByteArray("previous")});
         FrmImageCapture& window = readyToStore();
-        QTest::mouseClick(window.ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(window.controls().Command1, Qt::LeftButton);
         QCOMPARE(status(), mensagem);
         for (const TdsServer::Student& s : m_server->students)
             QCOMPARE(s.photo.value_or(QByteArray()), QByteArray("previous"));
@@ -244,7 +244,7 @@ private slots:
         m_server->failNumber = number;
         m_server->failMessage = text;
         m_server->failTimes = times;
-        QTest::mouseClick(window.ui->Command1, Qt::LeftButton);
+        QTest::mouseClick(window.controls().Command1, Qt::LeftButton);
         QCOMPARE(status(), mensagem);
         const QByteArray expected =
             times == 1 && number == 1205 ? encodedPhoto() : QByteArray("previous");
@@ -265,9 +265,9 @@ private slots:
         m_server->students = {{kUnit, kEnrolment, photoOfSize(300 * 1024)}};
         FrmImageCapture& window = readyToStore();
         if (!store)
-            window.ui->ImagXpress2->setPicture(QImage());
+            window.controls().ImagXpress2->setPicture(QImage());
         m_server->cut = cut;
-        QTest::mouseClick(store ? window.ui->Command1 : m_window->ui->cmdVerFoto,
+        QTest::mouseClick(store ? window.controls().Command1 : m_window->controls().cmdVerFoto,
                           Qt::LeftButton);
         QVERIFY2(status().startsWith(QLatin1String("Erro: ")), qPrintable(status()));
         QCOMPARE(m_server->photoOf(kEnrolment)->size(), 300 * 1024);
