@@ -8,6 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -80,7 +81,9 @@ bool connectionDead(SQLHDBC dbc)
                         firstState, lost);
 }
 
-SQLHENV environment()
+} // namespace
+
+void* OdbcConnection::environment()
 {
     static SQLHENV env = [] {
         SQLHENV handle = SQL_NULL_HENV;
@@ -94,6 +97,8 @@ SQLHENV environment()
             QStringLiteral("Não foi possível iniciar o gerenciador ODBC (unixODBC)."));
     return env;
 }
+
+namespace {
 
 bool isBinaryType(SQLSMALLINT type)
 {
@@ -221,20 +226,16 @@ private:
             // in pieces (PLP), and take its data at execution; FreeTDS refuses data at
             // execution for a plain varbinary and cuts one over 8,000 bytes to nothing.
             const SQLSMALLINT sqlType = whole ? SQL_VARBINARY : SQL_LONGVARBINARY;
-            if (n > ChunkSize && !whole) {
-                p.indicator = SQL_LEN_DATA_AT_EXEC(n);
-                // The parameter's number travels as the pointer value that SQLParamData hands
-                // back; ODBC defines it so.
-                rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
-                    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-                    reinterpret_cast<SQLPOINTER>(quintptr(index)), 0, &p.indicator);
-            } else {
-                p.indicator = n;
-                rc = SQLBindParameter(
-                    m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize, 0,
-                    n ? const_cast<char*>(p.bytes.constData()) : &empty, n, &p.indicator);
-            }
+            const bool atExecution = n > ChunkSize && !whole;
+            p.indicator = atExecution ? SQL_LEN_DATA_AT_EXEC(n) : n;
+            // At execution the parameter's number travels as the pointer value that
+            // SQLParamData hands back; ODBC defines it so.
+            // NOLINTNEXTLINE(performance-no-int-to-ptr)
+            SQLPOINTER data = atExecution ? reinterpret_cast<SQLPOINTER>(quintptr(index))
+                              : n         ? static_cast<SQLPOINTER>(p.bytes.data())
+                                          : &empty;
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType,
+                                  columnSize, 0, data, atExecution ? 0 : n, &p.indicator);
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
             p.integer = v.toLongLong();
@@ -258,31 +259,19 @@ private:
         // student table for each photo. ASCII text (unit codes, enrolment numbers) reads
         // the same in every code page, so it goes as varchar, which an nvarchar column
         // takes by converting the value instead.
-        if (m_binding == BinaryBinding::LongVarBinaryInPieces && isAscii(text)) {
-            p.bytes = text.toLatin1();
-            p.indicator = SQLLEN(p.bytes.size());
-            const SQLULEN columnSize =
-                text.size() > 8000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
-            return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                    columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
-                                    p.indicator, &p.indicator);
-        }
-        p.bytes = QByteArray(reinterpret_cast<const char*>(text.utf16()),
-                             text.size() * qsizetype(sizeof(char16_t)));
+        const bool narrow = m_binding == BinaryBinding::LongVarBinaryInPieces &&
+                            std::all_of(text.cbegin(), text.cend(),
+                                        [](QChar c) { return c.unicode() < 0x80; });
+        p.bytes = narrow ? text.toLatin1()
+                         : QByteArray(reinterpret_cast<const char*>(text.utf16()),
+                                      text.size() * qsizetype(sizeof(char16_t)));
         p.indicator = SQLLEN(p.bytes.size());
         const SQLULEN columnSize =
-            text.size() > 4000 ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
-        return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                                columnSize, 0, p.bytes.isEmpty() ? &empty : p.bytes.data(),
-                                p.indicator, &p.indicator);
-    }
-
-    static bool isAscii(const QString& text)
-    {
-        for (const QChar c : text)
-            if (c.unicode() > 0x7F)
-                return false;
-        return true;
+            text.size() > (narrow ? 8000 : 4000) ? 0 : SQLULEN(qMax<qsizetype>(text.size(), 1));
+        return SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, narrow ? SQL_C_CHAR : SQL_C_WCHAR,
+                                narrow ? SQL_VARCHAR : SQL_WVARCHAR, columnSize, 0,
+                                p.bytes.isEmpty() ? &empty : p.bytes.data(), p.indicator,
+                                &p.indicator);
     }
 
     QVariant column(SQLUSMALLINT c, SQLSMALLINT type)
@@ -382,36 +371,9 @@ OdbcConnection::BinaryBinding OdbcConnection::binaryBindingOf(void* dbc)
     return BinaryBinding::WholeVarBinary;
 }
 
-QString OdbcConnection::sqlServerDriver()
-{
-    SQLHENV env = environment();
-    QStringList drivers;
-    SQLWCHAR name[512];
-    SQLWCHAR attributes[2048];
-    SQLSMALLINT nameLength = 0, attributesLength = 0;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (ok(SQLDriversW(env, direction, name, SQLSMALLINT(std::size(name)), &nameLength,
-                          attributes, SQLSMALLINT(std::size(attributes)), &attributesLength))) {
-        drivers.append(fromWide(name, qMin<qsizetype>(nameLength, 511)));
-        direction = SQL_FETCH_NEXT;
-    }
-    for (const QString& preferred : {QStringLiteral("ODBC Driver 18 for SQL Server"),
-                                     QStringLiteral("ODBC Driver 17 for SQL Server")})
-        if (drivers.contains(preferred))
-            return preferred;
-    for (const QString& driver : drivers)
-        if (driver.startsWith(QLatin1String("ODBC Driver")) &&
-            driver.endsWith(QLatin1String("SQL Server")))
-            return driver;
-    for (const QString& driver : drivers)
-        if (driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0)
-            return driver;
-    return QString();
-}
-
 OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target)
 {
-    SQLHENV env = environment();
+    SQLHENV env = static_cast<SQLHENV>(environment());
     SQLHDBC dbc = SQL_NULL_HDBC;
     if (!ok(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)))
         raise(SQL_HANDLE_ENV, env, QStringLiteral("Falha ao criar a conexão ODBC."));

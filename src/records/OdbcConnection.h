@@ -46,6 +46,8 @@ private:
         LongVarBinaryInPieces, // SQL Server's drivers: varbinary(max)
     };
     static BinaryBinding binaryBindingOf(void* dbc);
+    // The process's ODBC environment (SQLHENV), made on first use. Throws DatabaseError.
+    static void* environment();
     void endTransaction(bool commit);
 
     void* m_dbc = nullptr;
