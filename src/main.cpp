@@ -7,6 +7,7 @@
 #include "core/AppInfo.h"
 #include "core/Error.h"
 #include "core/Logging.h"
+#include "framing/FramingWorker.h"
 #include "records/DemoDatabase.h"
 #include "settings/QtSettingsStore.h"
 #include "shell/FrmImageCapture.h"
@@ -91,8 +92,8 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     if (parser.parse(arguments)) {
         if (parser.isSet(options.help)) {
             std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                            QStringLiteral("quvelocap")) +
-                                  QLatin1Char('\n') + qc::Cli::helpText()),
+                                                                QStringLiteral("quvelocap")) +
+                                      QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }
@@ -173,6 +174,8 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(QUVELOCAP_APP_ID));
     options.parser.process(app);
 
+    // Owned here, so that it ends (and its thread is joined) before main returns.
+    qc::FramingWorker framing;
     qc::QtDesktop desktop;
     qc::QtSettingsStore stationSettings;
     std::unique_ptr<qc::QtSettingsStore> demo;
@@ -181,11 +184,15 @@ int main(int argc, char* argv[])
     services.appFolder = QApplication::applicationDirPath();
     services.demo = options.parser.isSet(options.demo);
     services.settings = &stationSettings;
+    services.framing = &framing;
     if (services.demo) {
         demo = demoSettings();
         if (!demo)
             return 1;
         services.settings = demo.get();
     }
+    // The landmark model loads while the window is made and shown, not at the first grab.
+    if (services.settings->framing())
+        framing.start();
     return startWindow(services, options.parser.value(options.cameraFile));
 }

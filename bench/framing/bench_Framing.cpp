@@ -1,15 +1,24 @@
 // Cost of the ID framing per grab of a 640 x 480 frame, beside the grab itself. Runs the
-// real capture window on a picture camera showing a real portrait: each round grabs the
-// frame ("&Capturar" without the framing), frames it (detection, landmarks, quality, crop,
-// band and photo), runs our detection alone, then dlib's detector alone on the same grey
-// pixels, the floor no framing can go under. Rounds interleave them; medians are printed.
+// real capture window on a picture camera showing a real portrait, with the framing
+// worker started as the program starts it. First the first grab of the session, right
+// after the window shows: the time the UI thread spends in "&Capturar" (the model is
+// still loading then). Then rounds that grab the frame ("&Capturar" without the framing),
+// frame it on the worker and wait for the proposal (detection, landmarks, quality, crop,
+// band and photo), run our detection alone, then dlib's detector alone on the same grey
+// pixels, the floor no framing can go under. Then the live guide: the preview's frame
+// rate with the guide on against off, in alternating spells of the same run, and the
+// guide's latency from a frame handed over to its verdict drawn. Medians are printed.
 //   bench_Framing [rounds]      (QUVELOCAP_SOURCE_DIR: the source tree, for the portrait)
 
 #include "camera/CameraController.h"
+#include "camera/CaptureWindow.h"
 #include "camera/PictureFileDriver.h"
 #include "camera/QtCaptureLibrary.h"
 #include "framing/FaceDetector.h"
 #include "framing/FaceFraming.h"
+#include "framing/FramingWorker.h"
+#include "framing/GuideOverlay.h"
+#include "framing/LiveGuide.h"
 #include "imaging/ImageControl.h"
 #include "records/DemoDatabase.h"
 #include "settings/QtSettingsStore.h"
@@ -20,6 +29,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QPainter>
 #include <QTemporaryDir>
 
@@ -28,6 +38,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -41,6 +52,75 @@ double median(std::vector<double> values)
 double ms(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    std::function<void()> onPaint;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            if (onPaint)
+                onPaint();
+        }
+        return false;
+    }
+};
+
+// Preview frames painted per second over a spell of spellMs, the guide on or off.
+double previewFps(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, bool guide,
+                  int spellMs)
+{
+    if (window.liveGuide().isOn() != guide)
+        window.controls().mnuEnquadrar->trigger();
+    window.cmdStart_Click();
+    QWidget* preview = library.window(window.camera().JanelaPreview);
+    PaintCounter counter;
+    preview->installEventFilter(&counter);
+    QElapsedTimer spell;
+    spell.start();
+    while (spell.elapsed() < spellMs)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double fps = counter.paints * 1000.0 / double(spell.elapsed());
+    preview->removeEventFilter(&counter);
+    window.cmdStop_Click();
+    return fps;
+}
+
+void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, int rounds)
+{
+    // Latency: from a frame handed to the worker to the overlay painted with its verdict.
+    std::vector<double> latencies;
+    qint64 handedOver = 0;
+    PaintCounter overlayPaints;
+    overlayPaints.onPaint = [&] {
+        if (handedOver) {
+            latencies.push_back(double(qc::FrameAnalysis::nowNs() - handedOver) / 1e6);
+            handedOver = 0;
+        }
+    };
+    window.liveGuide().overlay()->installEventFilter(&overlayPaints);
+    QObject::connect(&window.liveGuide(), &qc::LiveGuide::verdictShown,
+                     [&](const qc::GuideVerdict&, qint64 at) { handedOver = at; });
+
+    std::vector<double> on, off;
+    const int spells = std::max(3, rounds / 5);
+    for (int i = 0; i < spells; ++i) {
+        off.push_back(previewFps(window, library, false, 2000));
+        on.push_back(previewFps(window, library, true, 2000));
+    }
+    window.liveGuide().overlay()->removeEventFilter(&overlayPaints);
+    std::printf("ratio preview_fps_guide_off %.2f\n", median(off));
+    std::printf("ratio preview_fps_guide_on %.2f\n", median(on));
+    std::printf("ratio guide_preview_fps %.3f\n", median(on) / median(off));
+    if (!latencies.empty())
+        std::printf("ratio guide_latency_ms %.1f\n", median(latencies));
 }
 
 } // namespace
@@ -72,22 +152,37 @@ int main(int argc, char* argv[])
     settings.setValue(QStringLiteral("srv"), QStringLiteral("sqlite:") + database);
     qc::QtCaptureLibrary library;
     library.addDriverFirst(std::make_unique<qc::PictureFileDriver>(file));
+    // As main() does: the worker and its model's load start before the window is made.
+    QElapsedTimer timer;
+    timer.start();
+    qc::FramingWorker worker;
+    worker.start();
     qc::StationServices services;
     services.desktop = &desktop;
     services.settings = &settings;
     services.capture = &library;
     services.appFolder = dir.path();
+    services.framing = &worker;
     qc::FrmImageCapture window(services);
     window.Form_Load();
     window.show();
     QApplication::processEvents();
 
-    // The detector and its landmark model load once, at the first grab of the session.
-    QElapsedTimer timer;
-    timer.start();
-    qc::FaceDetector::shared();
+    // The first grab of the session, the model most likely still loading.
+    window.cmdStart_Click();
+    QApplication::processEvents();
+    QElapsedTimer firstGrab;
+    firstGrab.start();
+    window.cmdSave_Click();
+    const double firstGrabUi = ms(firstGrab);
+    window.faceFraming().settle();
+    while (!worker.isReady())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const double loading = ms(timer);
+    if (!window.faceFraming().proposal().isValid())
+        std::fprintf(stderr, "bench_Framing: the first grab was not framed\n");
 
+    qc::FaceDetector::shared(); // for our detection alone, loaded outside the timings
     dlib::frontal_face_detector floor = dlib::get_frontal_face_detector();
     dlib::array2d<unsigned char> grey;
 
@@ -102,6 +197,7 @@ int main(int argc, char* argv[])
 
         timer.restart();
         window.faceFraming().afterGrab();
+        window.faceFraming().settle();
         framings.push_back(ms(timer));
         proposed += window.faceFraming().proposal().isEmpty() ? 0 : 1;
 
@@ -136,5 +232,9 @@ int main(int argc, char* argv[])
     std::printf("ratio framing_over_dlib_detect %.3f\n", framing / dlibOnly);
     std::printf("ratio framing_over_grab %.1f\n", framing / grab);
     std::printf("ratio model_load_ms %.0f\n", loading);
+    std::printf("ratio first_grab_ui_ms %.2f\n", firstGrabUi);
+    std::printf("ratio first_grab_ui_over_grab %.2f\n", firstGrabUi / grab);
+
+    guideFigures(window, library, rounds);
     return 0;
 }

@@ -15,7 +15,6 @@ namespace {
 
 constexpr int DriverNameSize = 100;
 constexpr int MaxDrivers = 10; // drivers are numbered 0 to 9
-constexpr int PreviewSize = 400;
 constexpr int PreviewRateMs = 66;
 constexpr qintptr True = -1;
 
@@ -182,6 +181,11 @@ void CameraController::IniciarPreview()
         PreviewAtivo = false;
         m_desktop.messageBox(openFailureText(connected.error()), QString(), Desktop::Icon::Warning);
     }
+}
+
+QImage CameraController::previewFrame() const
+{
+    return PreviewAtivo ? m_library.previewFrame(JanelaPreview) : QImage();
 }
 
 void CameraController::PararPreview()

@@ -64,6 +64,11 @@ public:
     // A window's stream ended on its own: the preview ends as after "Para&r".
     void streamEnded(CaptureWindowHandle window, const CaptureError& error);
 
+    // The size of the preview window, from the top-left corner of picCapture.
+    static constexpr int PreviewSize = 400;
+    // The running preview's newest frame at the camera's size; null when none runs.
+    QImage previewFrame() const;
+
     // Capture state.
     CaptureWindowHandle JanelaPreview = 0;
     bool PreviewAtivo = false;

@@ -63,6 +63,14 @@ public:
     // The index of the driver a window is connected to now; -1 when none.
     virtual int connectedDriver(CaptureWindowHandle window) const = 0;
 
+    // The newest frame of a previewing window, at the driver's frame size, for looking
+    // at (the face guide); null when there is none or the library cannot tell.
+    virtual QImage previewFrame(CaptureWindowHandle window) const
+    {
+        Q_UNUSED(window);
+        return QImage();
+    }
+
     // Told, from the event loop and never inside another library call, when a window's
     // stream ended on its own (the window is then no longer connected) ...
     using StreamEndedHandler = std::function<void(CaptureWindowHandle, const CaptureError&)>;

@@ -233,4 +233,10 @@ int QtCaptureLibrary::connectedDriver(CaptureWindowHandle handle) const
     return w ? indexOf(w->driver()) : -1;
 }
 
+QImage QtCaptureLibrary::previewFrame(CaptureWindowHandle handle) const
+{
+    const CaptureWindow* w = window(handle);
+    return w && w->preview() ? w->currentFrame() : QImage();
+}
+
 } // namespace qc

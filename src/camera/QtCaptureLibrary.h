@@ -53,6 +53,7 @@ public:
     bool destroyWindow(CaptureWindowHandle window) override;
     QImage takeCopiedFrame() override;
     int connectedDriver(CaptureWindowHandle window) const override;
+    QImage previewFrame(CaptureWindowHandle window) const override;
 
     // The widget behind a handle (null once destroyed).
     CaptureWindow* window(CaptureWindowHandle handle) const;

@@ -2,6 +2,7 @@
 
 #include "core/Logging.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <dlib/image_processing/frontal_face_detector.h>
@@ -9,9 +10,13 @@
 #include <dlib/serialize.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
+#include <istream>
+#include <streambuf>
+#include <vector>
 
 namespace qc {
 
@@ -21,10 +26,14 @@ namespace {
 // landmark model on frontal portraits; used only when the model is not installed.
 constexpr double EyeLineInBox = 0.26;
 constexpr double ChinInBox = 1.04;
+constexpr double NoseInBox = 0.60;
 
 // Landmark numbers of the 68-point model: the jaw runs 0-16 with the chin at 8; the eye
 // on the image's left is 36-41, the other 42-47.
 constexpr unsigned ChinPoint = 8;
+constexpr unsigned JawLeftPoint = 0;
+constexpr unsigned JawRightPoint = 16;
+constexpr unsigned NoseTipPoint = 30;
 constexpr unsigned LeftEyeFirst = 36;
 constexpr unsigned RightEyeFirst = 42;
 constexpr unsigned EyePoints = 6;
@@ -40,7 +49,83 @@ QPointF meanOf(const dlib::full_object_detection& shape, unsigned first, unsigne
     return QPointF(x / count, y / count);
 }
 
+QPointF pointOf(const dlib::full_object_detection& shape, unsigned index)
+{
+    return QPointF(shape.part(index).x(), shape.part(index).y());
+}
+
+// The model file read in pieces, giving up at the next piece once asked to: a station
+// closed while the model still loads ends at once instead of waiting for 100 MB.
+class CancellableFile : public std::streambuf
+{
+public:
+    CancellableFile(const QString& path, const std::atomic<bool>* cancel)
+        : m_file(std::fopen(QFile::encodeName(path).constData(), "rb")), m_cancel(cancel),
+          m_buffer(1 << 20)
+    {}
+    ~CancellableFile() override
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    CancellableFile(const CancellableFile&) = delete;
+    CancellableFile& operator=(const CancellableFile&) = delete;
+
+    bool isOpen() const { return m_file != nullptr; }
+    bool cancelled() const { return m_cancel && m_cancel->load(); }
+
+protected:
+    int_type underflow() override
+    {
+        if (!m_file || cancelled())
+            return traits_type::eof();
+        const std::size_t n = std::fread(m_buffer.data(), 1, m_buffer.size(), m_file);
+        if (n == 0)
+            return traits_type::eof();
+        setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + n);
+        return traits_type::to_int_type(m_buffer[0]);
+    }
+
+private:
+    std::FILE* m_file;
+    const std::atomic<bool>* m_cancel;
+    std::vector<char> m_buffer;
+};
+
 } // namespace
+
+double Face::crownY() const
+{
+    double crown = std::min(eyeY() - (chinY() - eyeY()), box.top() - CrownAboveBox * box.height());
+    const double jawWidth = jawRight.x() - jawLeft.x();
+    if (!isFrontal() && jawWidth > 0)
+        crown = std::min(crown, chinY() - HeadPerJawWidth * jawWidth);
+    return crown;
+}
+
+double Face::yaw() const
+{
+    const double span = jawRight.x() - jawLeft.x();
+    if (span <= 0)
+        return 0;
+    return (noseTip.x() - (jawLeft.x() + jawRight.x()) / 2.0) / span;
+}
+
+double Face::pitch() const
+{
+    const double span = chin.y() - eyeY();
+    if (span <= 0)
+        return 1;
+    return (noseTip.y() - eyeY()) / span;
+}
+
+bool Face::isFrontal() const
+{
+    if (!measured)
+        return true;
+    const double nod = pitch();
+    return std::abs(yaw()) <= YawLimit && nod >= PitchLow && nod <= PitchHigh;
+}
 
 Face Face::fromBox(const QRectF& box)
 {
@@ -50,6 +135,9 @@ Face Face::fromBox(const QRectF& box)
     face.leftEye = QPointF(box.left() + 0.3 * box.width(), eyeY);
     face.rightEye = QPointF(box.left() + 0.7 * box.width(), eyeY);
     face.chin = QPointF(box.center().x(), box.top() + ChinInBox * box.height());
+    face.noseTip = QPointF(box.center().x(), box.top() + NoseInBox * box.height());
+    face.jawLeft = QPointF(box.left(), eyeY);
+    face.jawRight = QPointF(box.right(), eyeY);
     return face;
 }
 
@@ -66,13 +154,14 @@ QString FaceDetector::defaultLandmarkModel()
     return QStringLiteral("/usr/share/dlib/shape_predictor_68_face_landmarks.dat");
 }
 
-FaceDetector::FaceDetector(const QString& landmarkModel) : d(std::make_unique<Private>())
+FaceDetector::FaceDetector(const QString& landmarkModel, const std::atomic<bool>* cancel)
+    : d(std::make_unique<Private>())
 {
     if (landmarkModel.isEmpty() || !QFileInfo(landmarkModel).isFile())
         return;
+    CancellableFile file(QFileInfo(landmarkModel).absoluteFilePath(), cancel);
     try {
-        std::ifstream in(QFileInfo(landmarkModel).absoluteFilePath().toStdString(),
-                         std::ios::binary);
+        std::istream in(&file);
         dlib::deserialize(d->landmarks, in);
         d->hasLandmarks = d->landmarks.num_parts() == 68;
         if (!d->hasLandmarks)
@@ -80,9 +169,11 @@ FaceDetector::FaceDetector(const QString& landmarkModel) : d(std::make_unique<Pr
                 lcFraming, "landmark model %s has %lu points, not 68; framing by the face's box",
                 qPrintable(landmarkModel), static_cast<unsigned long>(d->landmarks.num_parts()));
     } catch (const std::exception& error) {
+        d->hasLandmarks = false;
+        if (file.cancelled())
+            return;
         // A damaged model is as good as none: the boxes still frame the face. Whoever
         // looks after the station learns why the framing is coarser than it should be.
-        d->hasLandmarks = false;
         qCWarning(lcFraming, "landmark model %s cannot be read (%s); framing by the face's box",
                   qPrintable(landmarkModel), error.what());
     }
@@ -123,7 +214,10 @@ QList<Face> FaceDetector::detect(const QImage& image)
         face.measured = true;
         face.leftEye = meanOf(shape, LeftEyeFirst, EyePoints);
         face.rightEye = meanOf(shape, RightEyeFirst, EyePoints);
-        face.chin = QPointF(shape.part(ChinPoint).x(), shape.part(ChinPoint).y());
+        face.chin = pointOf(shape, ChinPoint);
+        face.noseTip = pointOf(shape, NoseTipPoint);
+        face.jawLeft = pointOf(shape, JawLeftPoint);
+        face.jawRight = pointOf(shape, JawRightPoint);
         faces.append(face);
     }
     std::sort(faces.begin(), faces.end(),

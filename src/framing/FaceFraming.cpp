@@ -4,21 +4,40 @@
 #include "core/SettingsStore.h"
 #include "framing/FaceDetector.h"
 #include "framing/FrameQuality.h"
+#include "framing/FramingWorker.h"
 #include "framing/IdFraming.h"
 #include "imaging/ImageControl.h"
 
 #include <QLabel>
 #include <QStringList>
 
+#include <memory>
+
 namespace qc {
 
 FaceFraming::FaceFraming(const FaceFramingControls& controls, SettingsStore& settings,
-                         DetectorSource detector)
-    : m_controls(controls), m_settings(settings), m_detector(std::move(detector))
+                         WorkerSource worker)
+    : m_controls(controls), m_settings(settings), m_workerSource(std::move(worker))
 {
-    if (!m_detector)
-        m_detector = []() -> FaceDetector& { return FaceDetector::shared(); };
     m_on = m_settings.framing();
+    // The operator's own crop, begun before the proposal arrived, is the one that counts.
+    connect(m_controls.ImagXpress1, &ImageControl::MouseDown, this,
+            [this] { m_operatorCropped = true; });
+    connect(m_controls.ImagXpress1, &ImageControl::DblClick, this,
+            [this] { m_operatorCropped = true; });
+}
+
+FaceFraming::~FaceFraming()
+{
+    if (m_worker)
+        m_worker->release(this);
+}
+
+FramingWorker& FaceFraming::worker()
+{
+    if (!m_worker)
+        m_worker = &m_workerSource();
+    return *m_worker;
 }
 
 void FaceFraming::setOn(bool on)
@@ -30,27 +49,51 @@ void FaceFraming::setOn(bool on)
 void FaceFraming::afterGrab()
 {
     m_proposal = QRect();
+    m_pending = 0;
     if (!m_on)
         return;
     const QImage frame = m_controls.ImagXpress1->picture();
     if (frame.isNull())
         return;
+    // A new grab is a new photo: what the line said about the last one no longer holds.
+    m_controls.lblMensagem->clear();
+    m_operatorCropped = false;
+    m_grabbedKey = frame.cacheKey();
+    auto number = std::make_shared<quint64>(0);
+    *number = worker().analyseGrab(frame, this, [this, number](const FrameAnalysis& analysis) {
+        if (m_pending == *number)
+            apply(analysis);
+    });
+    m_pending = *number;
+}
 
-    const QList<Face> faces = m_detector().detect(frame);
+void FaceFraming::settle()
+{
+    if (!m_pending)
+        return;
+    if (const std::optional<FrameAnalysis> analysis = worker().waitForGrab(m_pending))
+        apply(*analysis);
+}
+
+void FaceFraming::apply(const FrameAnalysis& analysis)
+{
+    m_pending = 0;
+    // The frame was replaced meanwhile (a new preview or another picture): nothing to say.
+    if (m_controls.ImagXpress1->picture().cacheKey() != m_grabbedKey) {
+        emit proposalSettled();
+        return;
+    }
+    const QList<Face>& faces = analysis.faces;
     QStringList status;
     if (faces.isEmpty())
         status << noFaceText();
     else if (faces.size() > 1)
         status << manyFacesText();
-
-    // Judged on the face when there is exactly one: a dim or plain background is no fault.
-    const QRect face = faces.size() == 1 ? faces.first().box.toAlignedRect() : QRect();
-    const QString hint = FrameQuality::measure(frame, face).hint();
-    if (!hint.isEmpty())
+    if (const QString hint = analysis.quality.hint(); !hint.isEmpty())
         status << hint;
 
-    if (faces.size() == 1) {
-        const QRect crop = IdFraming::crop(faces.first(), frame.size());
+    if (faces.size() == 1 && !m_operatorCropped) {
+        const QRect crop = IdFraming::crop(faces.first(), analysis.frameSize);
         if (!crop.isEmpty()) {
             try {
                 m_controls.ImagXpress1->setSelectionRect(crop);
@@ -62,8 +105,8 @@ void FaceFraming::afterGrab()
             }
         }
     }
-    // A new grab is a new photo: what the line said about the last one no longer holds.
     m_controls.lblMensagem->setText(status.join(QStringLiteral(" - ")));
+    emit proposalSettled();
 }
 
 } // namespace qc

@@ -32,10 +32,16 @@ QRect IdFraming::crop(const Face& face, const QSize& frame)
     const double highest = std::max(0.0, ey - (1.0 - EyeFromBottomMin) * height);
     const double lowest =
         std::min(double(frame.height() - height), ey - (1.0 - EyeFromBottomMax) * height);
-    const double preferred = ey - (1.0 - EyeFromBottom) * height;
-    const int top = std::clamp(int(std::lround(std::clamp(preferred, highest, lowest))), 0,
-                               frame.height() - height);
-    return QRect(left, top, width, height);
+    double top = std::clamp(ey - (1.0 - EyeFromBottom) * height, highest, lowest);
+    // The whole head inside, whatever the eye line wants (a bowed head's eyes sit low).
+    const double spare = height - face.headHeight();
+    if (spare >= 0) {
+        const double lowestForCrown = face.crownY() - HeadMargin * spare;
+        const double highestForChin = face.chinY() + HeadMargin * spare - height;
+        top = std::clamp(top, std::min(highestForChin, lowestForCrown), lowestForCrown);
+    }
+    top = std::clamp(double(std::lround(top)), 0.0, double(frame.height() - height));
+    return QRect(left, int(top), width, height);
 }
 
 } // namespace qc

@@ -18,6 +18,9 @@ inline constexpr double EyeFromBottom = 0.58;    // share of the height under th
 inline constexpr double EyeFromBottomMin = 0.52; // the eye line may slide this far to stay
 inline constexpr double EyeFromBottomMax = 0.68; // inside the frame (0.50 to 0.70 wanted)
 inline constexpr int MinimumHeight = 32;
+// At least this share of the room the head leaves stays above the crown and below the
+// chin (the eye line alone leaves about 0.18 above the crown of an upright head).
+inline constexpr double HeadMargin = 0.12;
 
 // The crop in frame pixels, width:height exactly 3:4; empty when the face leaves no room
 // for a crop of MinimumHeight.

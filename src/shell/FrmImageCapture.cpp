@@ -7,6 +7,8 @@
 #include "core/DesignFonts.h"
 #include "core/Desktop.h"
 #include "framing/FaceFraming.h"
+#include "framing/FramingWorker.h"
+#include "framing/LiveGuide.h"
 #include "imaging/CropZoom.h"
 #include "imaging/ImageControl.h"
 #include "imaging/JpegExport.h"
@@ -92,15 +94,49 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
     m_module1 = std::make_unique<Module1>(*m_services.desktop, *m_services.settings);
     m_module1->setShowSettingsDialog([this] { showSettingsDialog(); });
 
+    setUpFraming();
+}
+
+void FrmImageCapture::setUpFraming()
+{
+    auto worker = [this]() -> FramingWorker& { return framingWorker(); };
     m_faceFraming = std::make_unique<FaceFraming>(
         FaceFramingControls{ui->ImagXpress1, ui->ImagXpress2, ui->lblMensagem},
-        *m_services.settings);
+        *m_services.settings, worker);
     ui->mnuEnquadrar->setChecked(m_faceFraming->isOn());
     connect(ui->mnuEnquadrar, &QAction::triggered, this, &FrmImageCapture::mnuEnquadrar_Click);
+
+    const int side = CameraController::PreviewSize;
+    m_liveGuide = std::make_unique<LiveGuide>(
+        ui->picCapture, QRect(ui->picCapture->pos(), QSize(side, side)), *m_services.settings,
+        worker, [camera = m_camera.get()] { return camera->previewFrame(); });
+    m_autoCapture = new QAction(LiveGuide::autoCaptureText(), this);
+    m_autoCapture->setObjectName(QStringLiteral("mnuCapturarAuto"));
+    m_autoCapture->setCheckable(true);
+    m_autoCapture->setChecked(m_liveGuide->autoCapture());
+    ui->mnuArquivo->insertAction(ui->mnuSep1, m_autoCapture);
+    connect(m_autoCapture, &QAction::triggered, m_liveGuide.get(), &LiveGuide::setAutoCapture);
+    connect(m_liveGuide.get(), &LiveGuide::captureWanted, this, [this] {
+        if (ui->cmdSave->isEnabled())
+            cmdSave_Click();
+    });
+}
+
+FramingWorker& FrmImageCapture::framingWorker()
+{
+    if (m_services.framing)
+        return *m_services.framing;
+    if (!m_ownFraming)
+        m_ownFraming = std::make_unique<FramingWorker>();
+    return *m_ownFraming;
 }
 
 FrmImageCapture::~FrmImageCapture()
 {
+    // Their analyses go nowhere once they are gone; then the worker may end.
+    m_liveGuide.reset();
+    m_faceFraming.reset();
+    m_ownFraming.reset();
     if (m_services.desktop && m_services.desktop->mainWindow() == this)
         m_services.desktop->setMainWindow(nullptr);
     delete ui;
@@ -216,6 +252,7 @@ void FrmImageCapture::Form_Unload()
     if (m_unloading)
         return;
     m_unloading = true;
+    m_liveGuide->previewStopped();
     if (ui->cmdStop->isEnabled())
         PararPreview();
     m_services.desktop->endProgram();
@@ -259,6 +296,7 @@ void FrmImageCapture::mnuConfig_Click()
 void FrmImageCapture::mnuEnquadrar_Click(bool checked)
 {
     m_faceFraming->setOn(checked);
+    m_liveGuide->setOn(checked);
 }
 
 void FrmImageCapture::showSettingsDialog()
@@ -299,20 +337,25 @@ void FrmImageCapture::PararPreview()
 void FrmImageCapture::cmdStart_Click()
 {
     m_camera->cmdStart_Click();
+    if (m_camera->PreviewAtivo)
+        m_liveGuide->previewStarted();
 }
 
 void FrmImageCapture::cmdStop_Click()
 {
+    m_liveGuide->previewStopped();
     m_camera->cmdStop_Click();
 }
 
 void FrmImageCapture::Command2_Click()
 {
+    m_liveGuide->previewStopped();
     m_camera->Command2_Click();
 }
 
 void FrmImageCapture::cmdSave_Click()
 {
+    m_liveGuide->previewStopped();
     m_camera->cmdSave_Click();
     m_faceFraming->afterGrab();
 }
@@ -353,6 +396,8 @@ void FrmImageCapture::cmdVerFoto_Click()
 
 void FrmImageCapture::Command1_Click()
 {
+    // The photo stored is the one proposed for this grab, never the one before it.
+    m_faceFraming->settle();
     PhotoControls controls(ui->ImagXpress2, ui->lblMensagem, ui->txtMatricula, ui->cmbUnidade);
     PhotoPanel(controls, *m_module1).Command1_Click();
 }

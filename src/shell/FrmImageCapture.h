@@ -10,6 +10,7 @@ namespace Ui {
 class frmImageCapture;
 }
 
+class QAction;
 class QDialog;
 
 namespace qc {
@@ -18,8 +19,10 @@ class CameraController;
 class CaptureLibrary;
 class CropZoom;
 class FaceFraming;
+class FramingWorker;
 class FrmConfig;
 class JpegExport;
+class LiveGuide;
 class Module1;
 class SettingsStore;
 
@@ -56,6 +59,9 @@ public:
     CropZoom& cropZoom() const { return *m_cropZoom; }
     CameraController& camera() const { return *m_camera; }
     FaceFraming& faceFraming() const { return *m_faceFraming; }
+    LiveGuide& liveGuide() const { return *m_liveGuide; }
+    // "Capturar automaticamente", in the Arquivo menu.
+    QAction* autoCaptureAction() const { return m_autoCapture; }
     // The shared connection cnBanco and the procedures on it.
     Module1& module1() const { return *m_module1; }
 
@@ -82,6 +88,8 @@ private:
 
     void applyDesign();
     void connectHandlers();
+    void setUpFraming();
+    FramingWorker& framingWorker();
 
     StationServices m_services;
     std::unique_ptr<CropZoom> m_cropZoom;
@@ -91,7 +99,10 @@ private:
     QPointer<FrmConfig> m_settingsDialog;
     std::unique_ptr<SettingsStore> m_ownSettings;
     std::unique_ptr<Module1> m_module1;
+    std::unique_ptr<FramingWorker> m_ownFraming; // when none was given: made at first need
     std::unique_ptr<FaceFraming> m_faceFraming;
+    std::unique_ptr<LiveGuide> m_liveGuide;
+    QAction* m_autoCapture = nullptr;
     bool m_unloading = false;
     bool m_centred = false;
 };

@@ -93,10 +93,13 @@ private:
         return *m_window;
     }
 
+    // The frame shows at once; the proposal follows from the framing worker.
     void grab()
     {
         QTest::mouseClick(m_window->controls().cmdStart, Qt::LeftButton);
         QTest::mouseClick(m_window->controls().cmdSave, Qt::LeftButton);
+        QVERIFY(m_window->controls().ImagXpress1->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->faceFraming().isPending(), 30000);
     }
 
     // As the platform delivers it: press, release, press (a double-click), release.
