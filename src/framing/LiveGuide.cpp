@@ -140,14 +140,18 @@ void LiveGuide::offerFrame()
         }
         return;
     }
-    if (frame.cacheKey() == m_offeredKey)
+    // A camera slower than the analysis (or a still picture) hands the same frame again:
+    // looked at again now and then, not over and over.
+    if (frame.cacheKey() == m_offeredKey && m_clock.elapsed() - m_offeredAt < SameFrameMs)
         return;
     const quint64 session = m_session;
     if (worker().analyseLive(frame, this, [this, session](const FrameAnalysis& analysis) {
             if (session == m_session)
                 show(analysis);
-        }))
+        })) {
         m_offeredKey = frame.cacheKey();
+        m_offeredAt = m_clock.elapsed();
+    }
 }
 
 void LiveGuide::show(const FrameAnalysis& analysis)

@@ -35,6 +35,7 @@ public:
     static QString autoCaptureText() { return QStringLiteral("Capturar automaticamente"); }
     static QString labelName() { return QStringLiteral("Guia do rosto"); }
     static constexpr int PollMs = 15;
+    static constexpr int SameFrameMs = 200;
 
     using WorkerSource = std::function<FramingWorker&()>;
     // The preview's newest frame at the camera's size; null when no preview runs.
@@ -82,6 +83,7 @@ private:
     bool m_on = true;
     bool m_autoCapture = false;
     qint64 m_offeredKey = 0;
+    qint64 m_offeredAt = 0;
     quint64 m_session = 0; // counts previews, so that a late verdict of the last is dropped
     GuideVerdict m_verdict;
     AutoCapture m_capture;
