@@ -106,8 +106,17 @@ void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, in
         }
     };
     window.liveGuide().overlay()->installEventFilter(&overlayPaints);
-    QObject::connect(&window.liveGuide(), &qc::LiveGuide::verdictShown,
-                     [&](const qc::GuideVerdict&, qint64 at) { handedOver = at; });
+    // QUVELOCAP_GUIDE_SCREENSHOT=file.png: the window as the first verdict shows it.
+    QString screenshot = qEnvironmentVariable("QUVELOCAP_GUIDE_SCREENSHOT");
+    const QMetaObject::Connection shown = QObject::connect(
+        &window.liveGuide(), &qc::LiveGuide::verdictShown, [&](const qc::GuideVerdict&, qint64 at) {
+            handedOver = at;
+            if (!screenshot.isEmpty()) {
+                QApplication::processEvents();
+                window.grab().save(screenshot);
+                screenshot.clear();
+            }
+        });
 
     std::vector<double> on, off;
     const int spells = std::max(3, rounds / 5);
@@ -116,6 +125,7 @@ void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, in
         on.push_back(previewFps(window, library, true, 2000));
     }
     window.liveGuide().overlay()->removeEventFilter(&overlayPaints);
+    QObject::disconnect(shown);
     std::printf("ratio preview_fps_guide_off %.2f\n", median(off));
     std::printf("ratio preview_fps_guide_on %.2f\n", median(on));
     std::printf("ratio guide_preview_fps %.3f\n", median(on) / median(off));

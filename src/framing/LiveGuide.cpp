@@ -163,10 +163,11 @@ void LiveGuide::show(const FrameAnalysis& analysis)
         m_label->setAccessibleName(m_verdict.hint.isEmpty() ? labelName() : m_verdict.hint);
     }
     emit verdictShown(m_verdict, analysis.handedOverNs);
-    // The next frame goes now rather than at the next poll: the guide keeps up.
-    offerFrame();
     if (m_autoCapture && m_capture.offer(m_verdict, m_clock.elapsed()))
-        emit captureWanted();
+        emit captureWanted(); // the grab stops the preview, and this guide with it
+    // The next frame goes now rather than at the next poll: the guide keeps up.
+    if (isRunning())
+        offerFrame();
 }
 
 } // namespace qc
