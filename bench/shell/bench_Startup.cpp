@@ -5,6 +5,11 @@
 //
 //   bench_Startup [--benchmark_repetitions=N]   (default 9)
 //
+// Ends with one line per program, its median over the bare window's:
+//   ratio start_to_first_paint_built X  (and _installed)
+// QUVELOCAP_STARTUP_PLATFORM=offscreen starts every program on Qt's offscreen platform
+// instead of the X display.
+//
 // Programs: the bare window and the station built with it; the installed station
 // (/usr/bin/quvelocap, or QUVELOCAP_INSTALLED) as well when it exists. The station runs
 // in demo mode with QUVELOCAP_REPORT_FIRST_PAINT=1 and its own HOME, started once before
@@ -23,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -198,6 +204,9 @@ struct Setup
         env.push_back("XDG_CACHE_HOME=" + h + "/cache");
         env.push_back("XDG_RUNTIME_DIR=" + h + "/runtime");
         env.push_back("QUVELOCAP_REPORT_FIRST_PAINT=1");
+        const QString platform = qEnvironmentVariable("QUVELOCAP_STARTUP_PLATFORM");
+        if (!platform.isEmpty())
+            env.push_back("QT_QPA_PLATFORM=" + platform.toStdString());
         return env;
     }
 };
@@ -208,7 +217,33 @@ Setup& setup()
     return s;
 }
 
-void BM_StartToFirstPaint(benchmark::State& state, std::vector<std::string> argv)
+// Every timed start of each program, in seconds.
+std::map<std::string, std::vector<double>>& samples()
+{
+    static std::map<std::string, std::vector<double>> all;
+    return all;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void printRatios()
+{
+    const auto bare = samples().find("bare_qt_window");
+    if (bare == samples().end() || bare->second.empty())
+        return;
+    for (const char* program : {"quvelocap_built", "quvelocap_installed"}) {
+        const auto station = samples().find(program);
+        if (station != samples().end() && !station->second.empty())
+            std::printf("ratio start_to_first_paint_%s %.2f\n", program + 10,
+                        median(station->second) / median(bare->second));
+    }
+}
+
+void BM_StartToFirstPaint(benchmark::State& state, std::string name, std::vector<std::string> argv)
 {
     Setup& s = setup();
     if (s.display.name().empty()) {
@@ -233,6 +268,7 @@ void BM_StartToFirstPaint(benchmark::State& state, std::vector<std::string> argv
             return;
         }
         state.SetIterationTime(started->seconds);
+        samples()[name].push_back(started->seconds);
         rss = started->rssMiB;
     }
     state.counters["RSS_MiB"] = rss;
@@ -240,7 +276,8 @@ void BM_StartToFirstPaint(benchmark::State& state, std::vector<std::string> argv
 
 void registerProgram(const std::string& name, std::vector<std::string> argv)
 {
-    benchmark::RegisterBenchmark(name.c_str(), BM_StartToFirstPaint, std::move(argv))
+    benchmark::RegisterBenchmark(("StartToFirstPaint/" + name).c_str(), BM_StartToFirstPaint, name,
+                                 std::move(argv))
         ->Iterations(1)
         ->ReportAggregatesOnly(true)
         ->UseManualTime()
@@ -251,12 +288,12 @@ void registerProgram(const std::string& name, std::vector<std::string> argv)
 
 int main(int argc, char** argv)
 {
-    registerProgram("StartToFirstPaint/bare_qt_window", {QUVELOCAP_BENCH_BARE});
-    registerProgram("StartToFirstPaint/quvelocap_built", {QUVELOCAP_BENCH_STATION, "--demo"});
+    registerProgram("bare_qt_window", {QUVELOCAP_BENCH_BARE});
+    registerProgram("quvelocap_built", {QUVELOCAP_BENCH_STATION, "--demo"});
     const char* installed = std::getenv("QUVELOCAP_INSTALLED");
     const std::string installedPath = installed && *installed ? installed : "/usr/bin/quvelocap";
     if (QFileInfo(QString::fromStdString(installedPath)).isExecutable())
-        registerProgram("StartToFirstPaint/quvelocap_installed", {installedPath, "--demo"});
+        registerProgram("quvelocap_installed", {installedPath, "--demo"});
     else
         std::fprintf(stderr, "no installed station at %s: measuring the built one only\n",
                      installedPath.c_str());
@@ -276,5 +313,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    printRatios();
     return 0;
 }

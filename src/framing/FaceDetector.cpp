@@ -60,8 +60,7 @@ class CancellableFile : public std::streambuf
 {
 public:
     CancellableFile(const QString& path, const std::atomic<bool>* cancel)
-        : m_file(std::fopen(QFile::encodeName(path).constData(), "rb")), m_cancel(cancel),
-          m_buffer(1 << 20)
+        : m_file(openForReading(path)), m_cancel(cancel), m_buffer(1 << 20)
     {}
     ~CancellableFile() override
     {
@@ -87,6 +86,16 @@ protected:
     }
 
 private:
+    static std::FILE* openForReading(const QString& path)
+    {
+#ifdef Q_OS_WIN
+        // Any folder name, not only those of the ANSI code page.
+        return _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), L"rb");
+#else
+        return std::fopen(QFile::encodeName(path).constData(), "rb");
+#endif
+    }
+
     std::FILE* m_file;
     const std::atomic<bool>* m_cancel;
     std::vector<char> m_buffer;

@@ -237,7 +237,13 @@ private slots:
         const QList<QAction*> top = window.menuBar()->actions();
         QCOMPARE(top.size(), 1);
         QCOMPARE(top.first()->text(), QStringLiteral("Arquivo"));
-        const QList<QAction*> items = top.first()->menu()->actions();
+        QList<QAction*> items = top.first()->menu()->actions();
+        // The automatic grab's switch stands before the separator; the design's entries
+        // keep their order around it.
+        QAction* automatic = window.autoCaptureAction();
+        QCOMPARE(items.indexOf(automatic), 2);
+        QVERIFY(automatic->isCheckable() && !automatic->isChecked());
+        items.removeOne(automatic);
         QCOMPARE(items.size(), 4);
         QCOMPARE(items[0]->text(), QStringLiteral("Configuração"));
         QCOMPARE(items[0]->objectName(), QStringLiteral("mnuConfig"));
