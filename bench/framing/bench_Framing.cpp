@@ -95,9 +95,11 @@ double previewFps(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, bo
 
 void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, int rounds)
 {
-    // Latency: from a frame handed to the worker to the overlay painted with its verdict.
+    // Latency: from a frame handed to the worker to its verdict on the screen: the overlay
+    // painted with it, or, when it is the verdict already drawn, its arrival.
     std::vector<double> latencies;
     qint64 handedOver = 0;
+    qc::GuideVerdict last;
     PaintCounter overlayPaints;
     overlayPaints.onPaint = [&] {
         if (handedOver) {
@@ -108,15 +110,20 @@ void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, in
     window.liveGuide().overlay()->installEventFilter(&overlayPaints);
     // QUVELOCAP_GUIDE_SCREENSHOT=file.png: the window as the first verdict shows it.
     QString screenshot = qEnvironmentVariable("QUVELOCAP_GUIDE_SCREENSHOT");
-    const QMetaObject::Connection shown = QObject::connect(
-        &window.liveGuide(), &qc::LiveGuide::verdictShown, [&](const qc::GuideVerdict&, qint64 at) {
-            handedOver = at;
-            if (!screenshot.isEmpty()) {
-                QApplication::processEvents();
-                window.grab().save(screenshot);
-                screenshot.clear();
-            }
-        });
+    const QMetaObject::Connection shown =
+        QObject::connect(&window.liveGuide(), &qc::LiveGuide::verdictShown,
+                         [&](const qc::GuideVerdict& verdict, qint64 at) {
+                             if (verdict == last && verdict.frameSize == last.frameSize)
+                                 latencies.push_back(double(qc::FrameAnalysis::nowNs() - at) / 1e6);
+                             else
+                                 handedOver = at;
+                             last = verdict;
+                             if (!screenshot.isEmpty()) {
+                                 QApplication::processEvents();
+                                 window.grab().save(screenshot);
+                                 screenshot.clear();
+                             }
+                         });
 
     std::vector<double> on, off;
     const int spells = std::max(3, rounds / 5);

@@ -28,7 +28,6 @@ QLabel* makeHintLabel(QWidget* parent, const QRect& geometry)
     palette.setColor(QPalette::Window, QColor(48, 48, 48));
     palette.setColor(QPalette::WindowText, GuideOverlay::hintColour());
     label->setPalette(palette);
-    label->setAutoFillBackground(true);
     label->setAccessibleName(LiveGuide::labelName());
     label->setAccessibleDescription(LiveGuide::labelName());
     label->hide();
@@ -160,6 +159,8 @@ void LiveGuide::show(const FrameAnalysis& analysis)
     m_overlay->setVerdict(m_verdict);
     if (m_label->text() != m_verdict.hint) {
         m_label->setText(m_verdict.hint);
+        // A dark band only while there is something to read in it.
+        m_label->setAutoFillBackground(!m_verdict.hint.isEmpty());
         m_label->setAccessibleName(m_verdict.hint.isEmpty() ? labelName() : m_verdict.hint);
     }
     emit verdictShown(m_verdict, analysis.handedOverNs);
