@@ -1,6 +1,7 @@
 #include "records/OdbcConnection.h"
 
 #include "records/DatabaseError.h"
+#include "records/OdbcDrivers.h"
 
 #ifdef _WIN32
 #include <windows.h> // the types sql.h uses, which unixODBC defines itself
@@ -81,24 +82,6 @@ bool connectionDead(SQLHDBC dbc)
                         firstState, lost);
 }
 
-} // namespace
-
-void* OdbcConnection::environment()
-{
-    static SQLHENV env = [] {
-        SQLHENV handle = SQL_NULL_HENV;
-        if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
-            return SQLHENV(SQL_NULL_HENV);
-        SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        return handle;
-    }();
-    if (env == SQL_NULL_HENV)
-        throw DatabaseError(
-            QStringLiteral("Não foi possível iniciar o gerenciador ODBC (unixODBC)."));
-    return env;
-}
-
-namespace {
 
 bool isBinaryType(SQLSMALLINT type)
 {
@@ -396,13 +379,18 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
         SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(odbcString)), SQL_NTS, out,
                           SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
     if (!ok(rc)) {
+        const QString tried = QStringLiteral("Driver ODBC: \"%1\".").arg(target.odbcDriver);
         try {
-            raise(SQL_HANDLE_DBC, dbc,
-                  QStringLiteral("Falha ao conectar pelo driver ODBC %1.").arg(target.odbcDriver));
-        } catch (...) {
+            raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao conectar.\n") + tried);
+        } catch (const DatabaseError& error) {
             SQLFreeHandle(SQL_HANDLE_DBC, dbc);
             m_dbc = nullptr;
-            throw;
+            // The operator, or whoever reads the report, learns which driver was tried.
+            QString text = OdbcDrivers::explainCertificateFailure(error.description(),
+                                                                  target.verifyCertificate);
+            if (!text.contains(QLatin1Char('[') + target.odbcDriver + QLatin1Char(']')))
+                text += QLatin1Char('\n') + tried;
+            throw DatabaseError(text, error.sqlState(), error.connectionLost());
         }
     }
     m_binaryBinding = binaryBindingOf(dbc);
