@@ -175,8 +175,8 @@ void sqlServerTarget(ConnectionTarget& target, const QString& server, const QStr
                         attribute(QStringLiteral("DATABASE"), login.database) +
                         attribute(QStringLiteral("UID"), login.user) +
                         attribute(QStringLiteral("PWD"), login.password);
-    // Windows' own driver is left to its defaults: it knows TLS 1.0 only, and encrypts
-    // when the server demands it. The others always encrypt (Driver 18 does unless told
+    // Windows' own driver is left to its defaults: it is no longer developed, knows no
+    // TrustServerCertificate on older Windows, and encrypts when the server demands it. The others always encrypt (Driver 18 does unless told
     // otherwise); a school's server has a self-signed certificate, which is taken as it
     // is unless the operator asked for it to be verified.
     if (driver.compare(OdbcDrivers::BuiltInSqlServer, Qt::CaseInsensitive) != 0)

@@ -12,6 +12,7 @@
 #include "records/DatabaseError.h"
 #include "records/Module1.h"
 #include "records/OdbcDrivers.h"
+#include "records/ProviderConnection.h"
 
 #include <QtTest>
 
@@ -148,10 +149,10 @@ private slots:
         QTest::addColumn<bool>("verify");
         QTest::addColumn<QString>("tail");
         QTest::newRow("18") << k18 << false
-                            << "PWD={p}w};Encrypt={yes};TrustServerCertificate={yes};";
+                            << "PWD={p}}};Encrypt={yes};TrustServerCertificate={yes};";
         QTest::newRow("17, verified") << k17 << true
-                                      << "PWD={p}w};Encrypt={yes};TrustServerCertificate={no};";
-        QTest::newRow("built-in") << kBuiltIn << false << "PWD={p}w};";
+                                      << "PWD={p}}};Encrypt={yes};TrustServerCertificate={no};";
+        QTest::newRow("built-in") << kBuiltIn << false << "PWD={p}}};";
     }
     void encryptionAsked()
     {
@@ -239,7 +240,7 @@ private slots:
         settings.values[QStringLiteral("driver")] = kFreeTds;
         QVERIFY(!module.AbrirConexao());
         QVERIFY2(desktop.boxes.value(1).text.contains(
-                     QLatin1String("indicado na configuração \"driver\", não está instalado")),
+                     QStringLiteral("indicado na configuração \"driver\", não está instalado")),
                  qPrintable(desktop.boxes.value(1).text));
     }
 };
