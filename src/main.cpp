@@ -91,8 +91,8 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     if (parser.parse(arguments)) {
         if (parser.isSet(options.help)) {
             std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                            QStringLiteral("quvelocap")) +
-                                  QLatin1Char('\n') + qc::Cli::helpText()),
+                                                                QStringLiteral("quvelocap")) +
+                                      QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }

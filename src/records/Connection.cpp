@@ -24,8 +24,8 @@ void Connection::open(const QString& connectionString, const QString& user, cons
             engine == ConnectionTarget::Engine::Sqlite
                 ? QString()
                 : OdbcDrivers::driverFor(engine, OdbcDrivers::installed(), m_overrides.driver);
-        const ConnectionTarget target = ConnectionString::translate(
-            parts, user, password, driver, m_overrides.verifyCertificate);
+        const ConnectionTarget target = ConnectionString::translate(parts, user, password, driver,
+                                                                    m_overrides.verifyCertificate);
         qCDebug(lcRecords, "connecting: %s", qUtf8Printable(ConnectionString::masked(target)));
         if (target.engine == ConnectionTarget::Engine::Sqlite)
             m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);

@@ -176,9 +176,9 @@ void sqlServerTarget(ConnectionTarget& target, const QString& server, const QStr
                         attribute(QStringLiteral("UID"), login.user) +
                         attribute(QStringLiteral("PWD"), login.password);
     // Windows' own driver is left to its defaults: it is no longer developed, knows no
-    // TrustServerCertificate on older Windows, and encrypts when the server demands it. The others always encrypt (Driver 18 does unless told
-    // otherwise); a school's server has a self-signed certificate, which is taken as it
-    // is unless the operator asked for it to be verified.
+    // TrustServerCertificate on older Windows, and encrypts when the server demands it. The others
+    // always encrypt (Driver 18 does unless told otherwise); a school's server has a self-signed
+    // certificate, which is taken as it is unless the operator asked for it to be verified.
     if (driver.compare(OdbcDrivers::BuiltInSqlServer, Qt::CaseInsensitive) != 0)
         target.odbcString +=
             attribute(QStringLiteral("Encrypt"), QStringLiteral("yes")) +
@@ -189,13 +189,12 @@ void sqlServerTarget(ConnectionTarget& target, const QString& server, const QStr
 } // namespace
 
 ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& user,
-                                             const QString& password,
-                                             const QString& odbcDriver, bool verifyCertificate)
+                                             const QString& password, const QString& odbcDriver,
+                                             bool verifyCertificate)
 {
     // Every engine is handed its connection as a C string, which ends at the first NUL:
     // a setting holding one would lose its tail, and with it the attributes after it.
-    for (const QString* value :
-         {&parts.server, &parts.database, &user, &password, &odbcDriver}) {
+    for (const QString* value : {&parts.server, &parts.database, &user, &password, &odbcDriver}) {
         if (value->contains(QChar(0)))
             throw DatabaseError(
                 QStringLiteral("Configuração de conexão com caractere nulo não é aceita."));
@@ -215,7 +214,8 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
             throw DatabaseError(QStringLiteral("Caminho do arquivo SQLite vazio em \"sqlite:\"."));
         break;
     case ConnectionTarget::Engine::PostgreSql:
-        target.odbcDriver = odbcDriver.isEmpty() ? QStringLiteral("PostgreSQL Unicode") : odbcDriver;
+        target.odbcDriver =
+            odbcDriver.isEmpty() ? QStringLiteral("PostgreSQL Unicode") : odbcDriver;
         target.odbcString = postgresString(server, target.odbcDriver, login);
         break;
     case ConnectionTarget::Engine::SqlServer:

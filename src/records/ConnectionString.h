@@ -15,10 +15,10 @@ struct ConnectionTarget
     };
 
     Engine engine = Engine::SqlServer;
-    QString sqlitePath;   // Sqlite only
-    QString odbcString;   // ODBC engines: the string handed to SQLDriverConnect
-    QString odbcDriver;   // ODBC engines: the driver name chosen
-    bool freeTds = false; // SqlServer through FreeTDS (needs the unlimited text size)
+    QString sqlitePath;             // Sqlite only
+    QString odbcString;             // ODBC engines: the string handed to SQLDriverConnect
+    QString odbcDriver;             // ODBC engines: the driver name chosen
+    bool freeTds = false;           // SqlServer through FreeTDS (needs the unlimited text size)
     bool verifyCertificate = false; // SqlServer: the server's certificate is checked
 };
 

@@ -82,7 +82,6 @@ bool connectionDead(SQLHDBC dbc)
                         firstState, lost);
 }
 
-
 bool isBinaryType(SQLSMALLINT type)
 {
     return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
@@ -217,8 +216,8 @@ private:
             SQLPOINTER data = atExecution ? reinterpret_cast<SQLPOINTER>(quintptr(index))
                               : n         ? static_cast<SQLPOINTER>(p.bytes.data())
                                           : &empty;
-            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType,
-                                  columnSize, 0, data, atExecution ? 0 : n, &p.indicator);
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize,
+                                  0, data, atExecution ? 0 : n, &p.indicator);
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
             p.integer = v.toLongLong();
@@ -242,9 +241,9 @@ private:
         // student table for each photo. ASCII text (unit codes, enrolment numbers) reads
         // the same in every code page, so it goes as varchar, which an nvarchar column
         // takes by converting the value instead.
-        const bool narrow = m_binding == BinaryBinding::LongVarBinaryInPieces &&
-                            std::all_of(text.cbegin(), text.cend(),
-                                        [](QChar c) { return c.unicode() < 0x80; });
+        const bool narrow =
+            m_binding == BinaryBinding::LongVarBinaryInPieces &&
+            std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
         p.bytes = narrow ? text.toLatin1()
                          : QByteArray(reinterpret_cast<const char*>(text.utf16()),
                                       text.size() * qsizetype(sizeof(char16_t)));

@@ -70,10 +70,9 @@ QString chooseSqlServer(const QStringList& installed, Platform platform)
 
 QString choosePostgreSql(const QStringList& installed)
 {
-    return firstOf(installed, {QStringLiteral("PostgreSQL Unicode(x64)"),
-                               QStringLiteral("PostgreSQL Unicode"),
-                               QStringLiteral("PostgreSQL ANSI(x64)"),
-                               QStringLiteral("PostgreSQL ANSI")});
+    return firstOf(installed,
+                   {QStringLiteral("PostgreSQL Unicode(x64)"), QStringLiteral("PostgreSQL Unicode"),
+                    QStringLiteral("PostgreSQL ANSI(x64)"), QStringLiteral("PostgreSQL ANSI")});
 }
 
 QString missingDriverText(ConnectionTarget::Engine engine, Platform platform)

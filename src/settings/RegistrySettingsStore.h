@@ -21,8 +21,8 @@ public:
     static inline const QString StationKey =
         QStringLiteral("Software\\VB and VBA Program Settings\\QuveloCap\\Config");
     // The demo's, beside it: trying the station never touches the real settings.
-    static inline const QString DemoKey = QStringLiteral(
-        "Software\\VB and VBA Program Settings\\QuveloCap (demonstração)\\Config");
+    static inline const QString DemoKey =
+        QStringLiteral("Software\\VB and VBA Program Settings\\QuveloCap (demonstração)\\Config");
 
     explicit RegistrySettingsStore(const QString& subKey = StationKey) : m_subKey(subKey) {}
 

@@ -144,8 +144,8 @@ private slots:
             QFAIL("a SQL Server setting without a driver must fail");
         } catch (const qc::DatabaseError& error) {
             // Linux also names its own package; Windows only Microsoft's driver.
-            QVERIFY2(error.description().contains(
-                         QLatin1String("Instale o \"ODBC Driver 18 for SQL Server\" da Microsoft")) ||
+            QVERIFY2(error.description().contains(QLatin1String(
+                         "Instale o \"ODBC Driver 18 for SQL Server\" da Microsoft")) ||
                          (error.description().contains(QLatin1String("tdsodbc")) &&
                           error.description().contains(QLatin1String("msodbcsql18"))),
                      qPrintable(error.description()));

@@ -90,12 +90,12 @@ private slots:
                            QStringLiteral("PostgreSQL Unicode"),
                            QStringLiteral("PostgreSQL Unicode(x64)")}
             << QStringLiteral("PostgreSQL Unicode(x64)");
-        QTest::newRow("Linux's names") << QStringList{QStringLiteral("PostgreSQL ANSI"),
-                                                      QStringLiteral("PostgreSQL Unicode"), kFreeTds}
-                                       << QStringLiteral("PostgreSQL Unicode");
-        QTest::newRow("ANSI when alone")
-            << QStringList{k18, QStringLiteral("PostgreSQL ANSI(x64)")}
-            << QStringLiteral("PostgreSQL ANSI(x64)");
+        QTest::newRow("Linux's names")
+            << QStringList{QStringLiteral("PostgreSQL ANSI"), QStringLiteral("PostgreSQL Unicode"),
+                           kFreeTds}
+            << QStringLiteral("PostgreSQL Unicode");
+        QTest::newRow("ANSI when alone") << QStringList{k18, QStringLiteral("PostgreSQL ANSI(x64)")}
+                                         << QStringLiteral("PostgreSQL ANSI(x64)");
         QTest::newRow("none") << QStringList{k18, kBuiltIn} << QString();
     }
     void postgreSqlChoice()
@@ -127,7 +127,9 @@ private slots:
         const auto sqlServer = ConnectionTarget::Engine::SqlServer;
         QCOMPARE(Drivers::driverFor(sqlServer, {k18, kBuiltIn}, QStringLiteral("sql server")),
                  kBuiltIn);
-        QCOMPARE(failureOf([&] { Drivers::driverFor(sqlServer, {k18, kBuiltIn}, k17); }),
+        QCOMPARE(failureOf([&] {
+                     Drivers::driverFor(sqlServer, {k18, kBuiltIn}, k17);
+                 }),
                  QStringLiteral("O driver ODBC \"ODBC Driver 17 for SQL Server\", indicado na "
                                 "configuração \"driver\", não está instalado. Drivers "
                                 "instalados: ODBC Driver 18 for SQL Server, SQL Server."));
@@ -150,8 +152,8 @@ private slots:
         QTest::addColumn<QString>("tail");
         QTest::newRow("18") << k18 << false
                             << "PWD={p}}};Encrypt={yes};TrustServerCertificate={yes};";
-        QTest::newRow("17, verified") << k17 << true
-                                      << "PWD={p}}};Encrypt={yes};TrustServerCertificate={no};";
+        QTest::newRow("17, verified")
+            << k17 << true << "PWD={p}}};Encrypt={yes};TrustServerCertificate={no};";
         QTest::newRow("built-in") << kBuiltIn << false << "PWD={p}}};";
     }
     void encryptionAsked()
@@ -162,10 +164,11 @@ private slots:
         const ConnectionTarget target = qc::ConnectionString::translate(
             {QStringLiteral("escola"), QStringLiteral("SRV01\\SQLEXPRESS")}, QStringLiteral("op"),
             QStringLiteral("p}"), driver, verify);
-        QCOMPARE(target.odbcString,
-                 QStringLiteral("DRIVER={%1};SERVER={SRV01\\SQLEXPRESS};DATABASE={escola};UID={op};")
-                         .arg(driver) +
-                     tail);
+        QCOMPARE(
+            target.odbcString,
+            QStringLiteral("DRIVER={%1};SERVER={SRV01\\SQLEXPRESS};DATABASE={escola};UID={op};")
+                    .arg(driver) +
+                tail);
         QVERIFY(!target.freeTds);
     }
 
@@ -215,8 +218,9 @@ private slots:
         qc::Module1 module(desktop, settings);
         QVERIFY2(module.AbrirConexao(), qPrintable(desktop.boxes.value(0).text));
         const QString target = module.cnBanco()->maskedTarget();
-        QVERIFY2(target.startsWith(QStringLiteral("DRIVER={%1};SERVER={%2};").arg(k17, server.server())),
-                 qPrintable(target));
+        QVERIFY2(
+            target.startsWith(QStringLiteral("DRIVER={%1};SERVER={%2};").arg(k17, server.server())),
+            qPrintable(target));
         QVERIFY2(target.endsWith(QLatin1String("Encrypt={yes};TrustServerCertificate={yes};")),
                  qPrintable(target));
         QCOMPARE(module.cnBanco()

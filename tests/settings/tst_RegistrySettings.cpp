@@ -5,6 +5,7 @@
 // real.
 
 #include "common/RecordingDesktop.h"
+#include "core/Error.h"
 #include "records/Connection.h"
 #include "records/Module1.h"
 #include "settings/FrmConfig.h"
@@ -110,11 +111,14 @@ private slots:
         retype(dialog->controls().txtpw, QStringLiteral("nova;senha"));
         QTest::mouseClick(dialog->controls().Command1, Qt::LeftButton);
         QVERIFY(desktop.boxes.isEmpty());
-        QCOMPARE(regQuery(kStationKey, QStringLiteral("db")), QStringLiteral("db REG_SZ escola_nova"));
-        QCOMPARE(regQuery(kStationKey, QStringLiteral("pw")), QStringLiteral("pw REG_SZ nova;senha"));
+        QCOMPARE(regQuery(kStationKey, QStringLiteral("db")),
+                 QStringLiteral("db REG_SZ escola_nova"));
+        QCOMPARE(regQuery(kStationKey, QStringLiteral("pw")),
+                 QStringLiteral("pw REG_SZ nova;senha"));
         QCOMPARE(regQuery(kStationKey, QStringLiteral("srv")),
                  QStringLiteral("srv REG_SZ ") + server);
-        QVERIFY(regQuery(kStationKey, QStringLiteral("us")).startsWith(QLatin1String("us REG_SZ ")));
+        QVERIFY(
+            regQuery(kStationKey, QStringLiteral("us")).startsWith(QLatin1String("us REG_SZ ")));
         // reg.exe prints in the console's code page; the value itself is read whole.
         QCOMPARE(RegistrySettingsStore().user(), QStringLiteral("Jo\u00e3o Concei\u00e7\u00e3o"));
     }
@@ -158,9 +162,12 @@ private slots:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("data");
-        QTest::newRow("REG_DWORD") << "REG_DWORD" << "1433";
-        QTest::newRow("REG_EXPAND_SZ") << "REG_EXPAND_SZ" << "%TEMP%\\x";
-        QTest::newRow("REG_BINARY") << "REG_BINARY" << "7300720076";
+        QTest::newRow("REG_DWORD") << "REG_DWORD"
+                                   << "1433";
+        QTest::newRow("REG_EXPAND_SZ") << "REG_EXPAND_SZ"
+                                       << "%TEMP%\\x";
+        QTest::newRow("REG_BINARY") << "REG_BINARY"
+                                    << "7300720076";
     }
     void valueOfAnotherTypeReadsAsEmptyAndIsLogged()
     {
