@@ -238,10 +238,10 @@ private slots:
         QCOMPARE(top.size(), 1);
         QCOMPARE(top.first()->text(), QStringLiteral("Arquivo"));
         QList<QAction*> items = top.first()->menu()->actions();
-        // The automatic grab's switch stands before the separator; the design's entries
-        // keep their order around it.
+        // The automatic grab's switch stands right before the separator; the design's
+        // entries keep their order around it.
         QAction* automatic = window.autoCaptureAction();
-        QCOMPARE(items.indexOf(automatic), 2);
+        QCOMPARE(items.indexOf(automatic) + 1, items.indexOf(window.controls().mnuSep1));
         QVERIFY(automatic->isCheckable() && !automatic->isChecked());
         items.removeOne(automatic);
         QCOMPARE(items.size(), 4);
