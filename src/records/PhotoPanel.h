@@ -33,8 +33,7 @@ class PhotoStoreObserver
 public:
     virtual ~PhotoStoreObserver() = default;
     virtual bool aboutToStore(const QString& unit, const QString& enrolment) = 0;
-    virtual void stored(const QString& unit, const QString& enrolment,
-                        const QByteArray& bytes) = 0;
+    virtual void stored(const QString& unit, const QString& enrolment, const QByteArray& bytes) = 0;
 };
 
 // "&Salvar Foto" and "&Ver Foto": the student's photo between the photo control and the

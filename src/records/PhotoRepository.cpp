@@ -266,9 +266,11 @@ PhotoRepository::StudentPage PhotoRepository::students(const QString& unit, Phot
     const ResultTable table = onConnection([&](Connection& cn) {
         const Dialect dialect{cn.engine()};
         QString sql = QStringLiteral("SELECT ") + dialect.top(pageSize) +
-                      QStringLiteral("matricula, ") + dialect.hasPhoto() + QStringLiteral(" AS comfoto");
+                      QStringLiteral("matricula, ") + dialect.hasPhoto() +
+                      QStringLiteral(" AS comfoto");
         if (!nameColumn.isEmpty())
-            sql += QStringLiteral(", MAX(") + dialect.quoted(nameColumn) + QStringLiteral(") AS nome");
+            sql +=
+                QStringLiteral(", MAX(") + dialect.quoted(nameColumn) + QStringLiteral(") AS nome");
         sql += QStringLiteral(" FROM Aca_FichaCadastralAluno WHERE codigounidade = ? AND "
                               "matricula IS NOT NULL");
         if (after)
@@ -312,8 +314,8 @@ QString PhotoRepository::nameColumnOf(const QString& setting)
     for (const QString& column : table.columns)
         if (column.compare(setting, Qt::CaseInsensitive) == 0)
             return column;
-    throw Error(QStringLiteral("A tabela Aca_FichaCadastralAluno não tem a coluna \"%1\".")
-                    .arg(setting));
+    throw Error(
+        QStringLiteral("A tabela Aca_FichaCadastralAluno não tem a coluna \"%1\".").arg(setting));
 }
 
 QString PhotoRepository::studentName(const QString& unit, const QString& enrolment,

@@ -18,8 +18,7 @@ void UndoLastPhoto::aboutToStore(const QString& unit, const QString& enrolment)
     m_pending = Store{unit, enrolment, previous, QByteArray()};
 }
 
-void UndoLastPhoto::stored(const QString& unit, const QString& enrolment,
-                           const QByteArray& bytes)
+void UndoLastPhoto::stored(const QString& unit, const QString& enrolment, const QByteArray& bytes)
 {
     // Without what the row held before, this store cannot be undone, and no older one
     // may be undone in its place.
@@ -35,8 +34,8 @@ UndoLastPhoto::Result UndoLastPhoto::undo()
 {
     if (!m_last)
         return Result::Nothing;
-    const bool done = m_repository.replacePhotoIf(m_last->unit, m_last->enrolment,
-                                                  m_last->written, m_last->previous);
+    const bool done = m_repository.replacePhotoIf(m_last->unit, m_last->enrolment, m_last->written,
+                                                  m_last->previous);
     const bool hadPhoto = m_last->previous.has_value();
     m_last.reset();
     if (!done)

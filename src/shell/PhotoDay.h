@@ -87,7 +87,7 @@ private:
     std::unique_ptr<UndoLastPhoto> m_undo;
     StudentsPanel* m_panel; // a child of the window
     bool m_shown = false;
-    bool m_stale = true; // the list is not the chosen unit's
+    bool m_stale = true;                   // the list is not the chosen unit's
     QString m_shownUnit, m_shownEnrolment; // whose photo "Foto atual" shows
 };
 
