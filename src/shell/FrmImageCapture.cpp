@@ -106,10 +106,10 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
 
 void FrmImageCapture::addPhotoDay()
 {
-    m_photoDay =
-        std::make_unique<PhotoDay>(PhotoDayControls{this, ui->cmbUnidade, ui->txtMatricula,
-                                                    ui->lblMensagem, ui->cmdStart, ui->cmdStop},
-                                   *m_module1, *m_services.settings, *m_camera);
+    m_photoDay = std::make_unique<PhotoDay>(PhotoDayControls{this, ui->cmbUnidade, ui->txtMatricula,
+                                                             ui->lblMensagem, ui->cmdStart,
+                                                             ui->cmdStop, ui->ImagXpress2},
+                                            *m_module1, *m_services.settings, *m_camera);
     m_mnuAlunos = new QAction(QStringLiteral("Alunos da unidade"), this);
     m_mnuAlunos->setObjectName(QStringLiteral("mnuAlunos"));
     m_mnuAlunos->setCheckable(true);

@@ -3,6 +3,7 @@
 #include "camera/CameraController.h"
 #include "core/Error.h"
 #include "core/SettingsStore.h"
+#include "imaging/ImageControl.h"
 #include "imaging/PictureDecoder.h"
 #include "records/Module1.h"
 #include "records/PhotoRepository.h"
@@ -124,8 +125,11 @@ void PhotoDay::matriculaEntered()
 
 bool PhotoDay::aboutToStore(const QString& unit, const QString& enrolment)
 {
+    // Hidden, a store runs its designed statements and nothing else.
+    if (!m_shown)
+        return true;
     // The photo about to be replaced has been in front of the operator first.
-    if (m_shown && (unit != m_shownUnit || enrolment != m_shownEnrolment)) {
+    if (unit != m_shownUnit || enrolment != m_shownEnrolment) {
         m_panel->choose(enrolment);
         if (showCurrent(unit, enrolment)) {
             setMensagem(QStringLiteral("Este aluno já tem foto: confira a Foto atual e salve "
@@ -139,10 +143,10 @@ bool PhotoDay::aboutToStore(const QString& unit, const QString& enrolment)
 
 void PhotoDay::stored(const QString& unit, const QString& enrolment, const QByteArray& bytes)
 {
-    m_undo->stored(unit, enrolment, bytes);
-    emit undoAvailable(m_undo->available());
     if (!m_shown)
         return;
+    m_undo->stored(unit, enrolment, bytes);
+    emit undoAvailable(m_undo->available());
     if (m_roster->unit() == unit)
         m_roster->setHasPhoto(enrolment, true);
     m_panel->showCurrentPhoto(PictureDecoder().decode(bytes), m_panel->studentName()->text());
@@ -150,6 +154,8 @@ void PhotoDay::stored(const QString& unit, const QString& enrolment, const QByte
         const int next = m_roster->nextWithoutPhoto(m_roster->rowOf(enrolment));
         if (next >= 0) {
             const QString nextEnrolment = m_roster->student(next).enrolment;
+            // The photo just stored is this student's, never the next one's.
+            m_ui.ImagXpress2->setPicture(QImage());
             m_panel->choose(nextEnrolment);
             choose(nextEnrolment);
             startPreview();

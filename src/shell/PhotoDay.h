@@ -16,6 +16,7 @@ class QWidget;
 namespace qc {
 
 class CameraController;
+class ImageControl;
 class Module1;
 class SettingsStore;
 class StudentRoster;
@@ -31,12 +32,14 @@ struct PhotoDayControls
     QLabel* lblMensagem = nullptr;
     QAbstractButton* cmdStart = nullptr;
     QAbstractButton* cmdStop = nullptr;
+    ImageControl* ImagXpress2 = nullptr; // the photo that "&Salvar Foto" stores
 };
 
 // A line of students photographed one after another: the unit's students panel, the
 // round from the keyboard (Enter in "Matricula" shows the student and starts the preview;
 // after a store the next student without a photo is chosen) and the undo of the last
-// store. With the panel hidden the window works as designed; the undo is always there.
+// store. With the panel hidden the window works as designed: a store runs no statement of
+// ours, and so leaves nothing to undo.
 class PhotoDay : public QObject, public PhotoStoreObserver
 {
     Q_OBJECT
