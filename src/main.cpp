@@ -12,6 +12,7 @@
 #include "shell/FrmImageCapture.h"
 #include "shell/QtDesktop.h"
 #include "shell/StationDiagnostics.h"
+#include "shell/UiStallProbe.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -147,6 +148,7 @@ int startWindow(const qc::StationServices& services, const QString& cameraFile)
     qc::FrmImageCapture window(withCamera);
     qc::StationDiagnostics::fromEnvironment(
         &window, window.findChild<QLabel*>(QStringLiteral("lblMensagem")));
+    qc::UiStallProbe::fromEnvironment(&window);
     window.Form_Load();
     window.show();
     return QApplication::exec();
