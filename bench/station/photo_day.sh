@@ -13,7 +13,9 @@
 #           a drag is added and counted).
 # Every action sent is counted; each student's store is awaited on the status line
 # (QUVELOCAP_STATUS_FILE) and checked in the database. The station's own UI-thread time
-# and its longest stall come from QUVELOCAP_UI_PROBE. Prints:
+# and its longest stall come from QUVELOCAP_UI_PROBE (the probe's busy time includes
+# painting the live preview, which runs while the operator looks). PHOTO_DAY_SCREENSHOT=PNG
+# saves the window with the panel at the end of the SQLite run. Prints:
 #   ratio photo_day_actions X           actions per student, ours / design
 #   ratio photo_day_station_time X      UI-thread busy time per student, ours / design
 #   photo_day_actions_per_student FLOW ENGINE X
@@ -58,10 +60,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+# A display number of its own, away from the low ones that other runs take first.
+display=${PHOTO_DAY_DISPLAY:-140}
+while [[ -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp 2>"$work/xvfb.log" &
 xvfb_pid=$!
-wait_until "Xvfb" test -s "$work/display"
-export DISPLAY=:$(head -n1 "$work/display")
+wait_until "Xvfb" test -S "/tmp/.X11-unix/X$display"
+export DISPLAY=:$display
+xvfb_alive() { kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended: $(cat "$work/xvfb.log")"; }
 
 "$root/scripts/pg-test-server.sh" start "$pg_state" "$pg_port" qcday qc_day qc-day-pw qc_day_odd \
     x >"$work/pg.log" 2>&1 || fail "PostgreSQL test cluster: $(cat "$work/pg.log")"
@@ -126,6 +132,7 @@ last_status() { tail -n1 "$status"; }
 
 run_flow() { # FLOW ENGINE
     local flow=$1 engine=$2 home=$work/$1-$2
+    xvfb_alive
     mkdir -p "$home"/{config/QuveloCap,data,cache,runtime}
     chmod 700 "$home/runtime"
     prepare_db "$engine"
@@ -184,6 +191,9 @@ run_flow() { # FLOW ENGINE
     sleep 0.5
     local stored; stored=$(stored_count "$engine")
     ((stored == students)) || fail "$flow/$engine: $stored of $students photos stored"
+    if [[ $flow == ours && $engine == sqlite && -n ${PHOTO_DAY_SCREENSHOT:-} ]]; then
+        import -window "$main" "$PHOTO_DAY_SCREENSHOT"
+    fi
     read -r _ max_gap _ busy _ <"$probe"
     kill "$station_pid"; wait "$station_pid" 2>/dev/null || true; station_pid=
     per_student=$(awk -v a="$actions" -v n="$students" 'BEGIN { printf "%.2f", a / n }')

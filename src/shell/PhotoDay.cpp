@@ -118,7 +118,23 @@ void PhotoDay::matriculaEntered()
     const QString enrolment = m_ui.txtMatricula->text();
     if (enrolment.trimmed().isEmpty())
         return;
-    m_panel->choose(enrolment);
+    // A number that is not the unit's (a card of another school, a misread scan) starts
+    // nothing.
+    if (!m_panel->choose(enrolment)) {
+        bool known = false;
+        try {
+            known = PhotoRepository(m_module).hasStudent(unit(), enrolment);
+        } catch (const Error& error) {
+            m_panel->setStatus(error.description());
+            return;
+        }
+        if (!known) {
+            m_shownEnrolment.clear();
+            m_panel->clearCurrentPhoto();
+            m_panel->currentPhoto()->setText(QStringLiteral("Registro não encontrado!"));
+            return;
+        }
+    }
     showCurrent(unit(), enrolment);
     startPreview();
 }
@@ -143,8 +159,10 @@ bool PhotoDay::aboutToStore(const QString& unit, const QString& enrolment)
 
 void PhotoDay::stored(const QString& unit, const QString& enrolment, const QByteArray& bytes)
 {
-    if (!m_shown)
+    if (!m_shown) {
+        m_stale = true; // shown again, the list reads the unit afresh
         return;
+    }
     m_undo->stored(unit, enrolment, bytes);
     emit undoAvailable(m_undo->available());
     if (m_roster->unit() == unit)

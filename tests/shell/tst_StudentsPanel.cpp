@@ -429,8 +429,15 @@ private slots:
     void roundFromTheKeyboard()
     {
         addStudents({{"801", true}, {"802", false}, {"803", false}});
+        insertStudent(*m_cn, QStringLiteral("13"), QStringLiteral("899"), QVariant());
         startStation();
         ui().txtMatricula->setFocus();
+        // Another unit's student: nothing starts.
+        QTest::keyClicks(ui().txtMatricula, QStringLiteral("899"));
+        QTest::keyClick(ui().txtMatricula, Qt::Key_Return);
+        QCOMPARE(panel().currentPhoto()->text(), QStringLiteral("Registro não encontrado!"));
+        QVERIFY(!ui().cmdStop->isEnabled());
+        ui().txtMatricula->selectAll();
         QTest::keyClicks(ui().txtMatricula, QStringLiteral("801"));
         QTest::keyClick(ui().txtMatricula, Qt::Key_Return);
         QCOMPARE(panel().chosen(), QStringLiteral("801"));
@@ -474,6 +481,18 @@ private slots:
         QTest::keyClick(ui().txtMatricula, Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier);
         QCOMPARE(ui().lblMensagem->text(), kSaved);
         QCOMPARE(storedBytes(QStringLiteral("951")), stored);
+
+        // Shown afterwards, the list has what was stored meanwhile.
+        window.mnuAlunos()->trigger();
+        roster().finishLoading();
+        QCOMPARE(listed(), (QStringList{"952 (sem foto)", "951"}));
+        window.mnuAlunos()->trigger(); // hidden again, a store of 952
+        ui().txtMatricula->setText(QStringLiteral("952"));
+        QTest::mouseClick(ui().Command1, Qt::LeftButton);
+        QCOMPARE(ui().lblMensagem->text(), kSaved);
+        window.mnuAlunos()->trigger();
+        roster().finishLoading();
+        QCOMPARE(listed(), (QStringList{"951", "952"}));
     }
 
     // Hidden, Enter in "Matricula" does what it did before: nothing.
