@@ -57,10 +57,8 @@ StudentsPanel::StudentsPanel(StudentRoster& roster, QWidget* parent)
     layout->addWidget(m_status);
     clearCurrentPhoto();
 
+    // Pages still to come are filtered as they arrive.
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
-        // Filtering needs the whole unit at hand.
-        if (!text.isEmpty())
-            m_roster.finishLoading();
         m_choosing = true;
         m_proxy->setFilterFixedString(text);
         m_choosing = false;

@@ -67,7 +67,11 @@ private slots:
         roster().setPageSize(pageSize);
         roster().load(kUnit);
         QVERIFY(roster().loading());
+        // A filter typed while pages are still coming applies to them as they arrive.
+        QTest::keyClicks(panel().filter(), QStringLiteral("107"));
         QTRY_VERIFY(!roster().loading());
+        QCOMPARE(listed(), QStringList{"107"});
+        panel().filter()->clear();
         QCOMPARE(listed(), (QStringList{"101 (sem foto)", "102 (sem foto)", "104 (sem foto)",
                                         "108 (sem foto)", "103", "105", "106", "107"}));
         QCOMPARE(panel().counts()->text(), QStringLiteral("Sem foto: 4 de 8"));
