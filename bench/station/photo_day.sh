@@ -210,10 +210,45 @@ wait_until_quiet() {
     until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.02; done
 }
 
+# A unit of 10,000 students: the station started with the panel hidden and with it shown,
+# the longest UI-thread stall from start-up until the list is all read (the panel's pages
+# come in one per turn of the event loop).
+big_unit() { # ENGINE
+    local sql="INSERT INTO Aca_FichaCadastralAluno SELECT '$unit', '9' || substr('0000' || n, -5, 5), NULL FROM"
+    if [[ $1 == sqlite ]]; then
+        sqlite3 "$work/school.sqlite" "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 10000) $sql s;"
+    else
+        psql_day -c "INSERT INTO Aca_FichaCadastralAluno SELECT '$unit', '9' || lpad(n::text, 5, '0'), NULL FROM generate_series(1, 10000) AS n" >/dev/null
+    fi
+}
+big_start() { # PANEL ENGINE -> longest stall in ms
+    local shown=$1 engine=$2 home=$work/big-$1-$2
+    xvfb_alive
+    mkdir -p "$home"/{config/QuveloCap,data,cache,runtime}
+    chmod 700 "$home/runtime"
+    printf '[Config]\nsrv=%s\ndb=%s\nus=%s\npw=%s\nalunos=%s\n' "$srv" "$db" "$us" "$pw" "$shown" \
+        >"$home/config/QuveloCap/QuveloCap.conf"
+    HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache \
+        XDG_RUNTIME_DIR=$home/runtime QUVELOCAP_UI_PROBE=$home/probe.txt \
+        "$binary" --camera-file "$work/camera" >"$home/station.log" 2>&1 &
+    station_pid=$!
+    wait_until "the probe of the big unit's station" test -s "$home/probe.txt"
+    sleep 4 # 10,000 students are 40 pages
+    read -r _ max_gap _ <"$home/probe.txt"
+    kill "$station_pid"; wait "$station_pid" 2>/dev/null || true; station_pid=
+    echo "$max_gap"
+}
+
 for engine in sqlite postgresql; do
     for flow in design ours; do
         run_flow "$flow" "$engine"
     done
+    prepare_db "$engine"
+    big_unit "$engine"
+    hidden=$(big_start 0 "$engine") shown=$(big_start 1 "$engine")
+    echo "photo_day_10000_students_longest_stall_ms $engine hidden $hidden shown $shown"
+    awk -v s="$shown" -v h="$hidden" -v e="$engine" \
+        'BEGIN { printf "ratio photo_day_10000_students_stall_%s %.3f\n", e, s / h }'
 done
 awk -v od="${result_ours_sqlite_actions}" -v op="${result_ours_postgresql_actions}" \
     -v dd="${result_design_sqlite_actions}" -v dp="${result_design_postgresql_actions}" \
