@@ -83,6 +83,9 @@ while ((${#queue[@]})); do
         queue+=("$folder/$name")
     done < <(imports "$file")
 done
+# The PC gets the programs without their symbols and debug information (MinGW's
+# libstdc++ alone carries 22 MB of it); the build keeps its own copies whole.
+find "$folder" \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 # The landmark model beside the exe, where FaceDetector::defaultLandmarkModel looks on
 # Windows; a hard link when the file system allows it (100 MB).
 ln -f "$model" "$folder/" 2>/dev/null || cp "$model" "$folder/"
