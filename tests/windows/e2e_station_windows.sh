@@ -117,6 +117,13 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 menu_h=$((HEIGHT - 629))
 ((WIDTH == 820 && menu_h > 0)) || fail "window is ${WIDTH}x${HEIGHT}, not 820 wide with a menu bar above 629"
 step "capture window $main, ${WIDTH}x${HEIGHT} at $X,$Y, menu bar $menu_h px"
+if [[ -n ${E2E_SHORTCUT:-} ]]; then
+    # quvelocap.exe is a console program: started as Explorer starts it, the console
+    # window Windows gives it must go, leaving the station alone on the screen.
+    station_alone() { [[ -z $(xdotool search --onlyvisible --name . 2>/dev/null | grep -vx "$main") ]]; }
+    wait_until "the station's window alone on the screen, no console beside it" station_alone
+    step "no console window beside the station"
+fi
 
 rect() {
     local line

@@ -43,6 +43,7 @@ older_code=$(product_code "$work/older.msi") newer_code=$(product_code "$work/ne
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko dialogs; no Linux menu entries made from the shortcuts.
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe="
+export XDG_DATA_HOME=$work/xdg/data XDG_CONFIG_HOME=$work/xdg/config
 xvfb_pid=
 cleanup() {
     wineserver -k 2>/dev/null || true
