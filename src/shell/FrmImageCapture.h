@@ -24,6 +24,7 @@ class FrmConfig;
 class JpegExport;
 class LiveGuide;
 class Module1;
+class PhotoDay;
 class SettingsStore;
 
 // The capture window. It lays out the design's controls and connects each user event
@@ -64,6 +65,10 @@ public:
     QAction* autoCaptureAction() const { return m_autoCapture; }
     // The shared connection cnBanco and the procedures on it.
     Module1& module1() const { return *m_module1; }
+    // The unit's students panel, the keyboard round and the undo of the last store.
+    PhotoDay& photoDay() const { return *m_photoDay; }
+    QAction* mnuAlunos() const { return m_mnuAlunos; }
+    QAction* mnuDesfazer() const { return m_mnuDesfazer; }
 
 public slots:
     void cmdStart_Click();
@@ -78,6 +83,8 @@ public slots:
     void mnuConfig_Click();
     void mnuEnquadrar_Click(bool checked);
     void cmbZoom_Click();
+    void mnuAlunos_Click(bool checked);
+    void mnuDesfazer_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -90,6 +97,8 @@ private:
     void connectHandlers();
     void setUpFraming();
     FramingWorker& framingWorker();
+    void addPhotoDay();
+    void layOutPhotoDay();
 
     StationServices m_services;
     std::unique_ptr<CropZoom> m_cropZoom;
@@ -103,6 +112,9 @@ private:
     std::unique_ptr<FaceFraming> m_faceFraming;
     std::unique_ptr<LiveGuide> m_liveGuide;
     QAction* m_autoCapture = nullptr;
+    std::unique_ptr<PhotoDay> m_photoDay;
+    QAction* m_mnuAlunos = nullptr;
+    QAction* m_mnuDesfazer = nullptr;
     bool m_unloading = false;
     bool m_centred = false;
 };
