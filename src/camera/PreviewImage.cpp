@@ -127,6 +127,40 @@ QImage stretchPacked422(const uchar* data, int width, int height, std::size_t by
     return out;
 }
 
+// NV12 (a luma plane, then one plane of interleaved U, V pairs at half size both ways)
+// to the preview: luma mixed as above, chroma taken from the pair a pixel falls in.
+QImage stretchNv12(const uchar* data, int width, int height, std::size_t bytesPerLine, QSize area)
+{
+    QImage out(area, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const Axis across(width, area.width());
+    const Axis down(height, area.height());
+    const YuvTables& t = yuvTables();
+    const uchar* chroma = data + bytesPerLine * std::size_t(height);
+    std::vector<uchar> mixed(static_cast<std::size_t>(width));
+    for (int oy = 0; oy < area.height(); ++oy) {
+        const std::size_t dy = std::size_t(oy);
+        const uchar* line = data + std::size_t(down.first[dy]) * bytesPerLine;
+        if (const unsigned w = down.weight[dy]) {
+            mixLines(line, data + std::size_t(down.second[dy]) * bytesPerLine, w, mixed.data(),
+                     std::size_t(width));
+            line = mixed.data();
+        }
+        const uchar* uv = chroma + std::size_t(down.first[dy] / 2) * bytesPerLine;
+        auto* dst = reinterpret_cast<quint32*>(out.scanLine(oy));
+        for (int ox = 0; ox < area.width(); ++ox) {
+            const std::size_t dx = std::size_t(ox);
+            const int x0 = across.first[dx];
+            const unsigned w = across.weight[dx];
+            const int y = (line[x0] * (256 - w) + line[across.second[dx]] * w) >> 8;
+            const uchar* pair = uv + (x0 & ~1);
+            dst[ox] = t.rgb(y, pair[0], pair[1]);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 QImage stretchToRgb32(const QImage& source, QSize size)
@@ -213,6 +247,7 @@ bool PreviewConverter::handles(std::uint32_t pixelFormat)
     switch (pixelFormat) {
     case V4L2_PIX_FMT_YUYV:
     case V4L2_PIX_FMT_UYVY:
+    case V4L2_PIX_FMT_NV12:
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
         return true;
@@ -240,6 +275,15 @@ QImage PreviewConverter::toPreview(std::uint32_t pixelFormat, int width, int hei
         return pixelFormat == V4L2_PIX_FMT_YUYV
                    ? stretchPacked422(data, width, height, line, 0, 1, 3, area)
                    : stretchPacked422(data, width, height, line, 1, 0, 2, area);
+    }
+    case V4L2_PIX_FMT_NV12: {
+        // Whole 2 x 2 blocks and both planes, as for the packed formats above.
+        if (width % 2 || height % 2)
+            return QImage();
+        const std::size_t line = bytesPerLine ? bytesPerLine : std::size_t(width);
+        if (line < std::size_t(width) || size < line * std::size_t(height) * 3 / 2)
+            return QImage();
+        return stretchNv12(data, width, height, line, area);
     }
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:

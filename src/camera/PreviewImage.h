@@ -25,8 +25,8 @@ QImage stretchToRgb32(const QImage& source, QSize size);
 void paintPreview(QPainter& painter, QSize area, const QImage& shown);
 
 // Turns camera frames straight into the preview picture in one pass, for the formats
-// where that is cheaper than converting the whole frame first: YUYV and UYVY are read
-// in place, (M)JPEG is decoded by TurboJPEG at its own halved scale as long as the
+// where that is cheaper than converting the whole frame first: YUYV, UYVY and NV12 are
+// read in place, (M)JPEG is decoded by TurboJPEG at its own halved scale as long as the
 // half is at least half the area, then stretched. Other formats are not taken
 // (toPreview returns a null image).
 class PreviewConverter
