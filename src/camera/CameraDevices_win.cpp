@@ -1,68 +1,68 @@
-// The Windows build lists no webcams yet: only the test pattern (--demo) and the
-// picture-file driver (--camera-file), which work everywhere. Without either the device
-// list says that no device is available, as on a machine without capture drivers.
-// The capture library's code is shared with Linux, so V4L2's device driver and udev's
-// monitor are here as what they are on Windows: no device found, nothing to watch.
-#include "camera/CameraMonitor.h"
-#include "camera/FrameConverter.h"
-#include "camera/PreviewImage.h"
-#include "camera/V4l2Driver.h"
+// The webcams of a Windows machine: Media Foundation's video capture sources.
+#include "camera/CameraDevices.h"
+
+#include "camera/mf/MfDriver_win.h"
+#include "camera/mf/MfError.h"
+#include "camera/mf/MfFormats.h"
+#include "core/Logging.h"
+
+#include <mfapi.h>
 
 namespace qc {
 
-CameraMonitor::CameraMonitor(QObject* parent) : QObject(parent) {}
-CameraMonitor::~CameraMonitor() = default;
-void CameraMonitor::receive() {}
+namespace {
 
-FrameConverter::~FrameConverter() = default;
-
-QList<V4l2Driver::Device> V4l2Driver::enumerate(const QString&, int)
+QString attributeText(IMFActivate* device, REFGUID key)
 {
-    return {};
+    wchar_t* text = nullptr;
+    UINT32 length = 0;
+    if (FAILED(device->GetAllocatedString(key, &text, &length)) || !text)
+        return QString();
+    const QString result = QString::fromWCharArray(text, int(length)).trimmed();
+    CoTaskMemFree(text);
+    return result;
 }
 
-V4l2Driver::V4l2Driver(Device device, QObject* parent)
-    : CaptureDriver(parent), m_device(std::move(device))
-{}
+} // namespace
 
-V4l2Driver::~V4l2Driver() = default;
-
-void V4l2Driver::setRequestedFormat(std::uint32_t pixelFormat, QSize size)
+QList<CameraDevice> listCameraDevices(const QString&, int limit)
 {
-    m_requestedFormat = pixelFormat;
-    m_requestedSize = size;
+    MfSession session;
+    ComPtr<IMFAttributes> attributes;
+    HRESULT hr = session.status();
+    if (SUCCEEDED(hr))
+        hr = MFCreateAttributes(attributes.put(), 1);
+    if (SUCCEEDED(hr))
+        hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                                 MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+    IMFActivate** devices = nullptr;
+    UINT32 count = 0;
+    if (SUCCEEDED(hr))
+        hr = MFEnumDeviceSources(attributes.get(), &devices, &count);
+    // No way to list cameras is a machine without cameras, to the operator: the list says
+    // no device is available. The log keeps the reason.
+    if (FAILED(hr)) {
+        qCWarning(
+            lcCamera, "cannot list the cameras: %s",
+            qUtf8Printable(mfCaptureError(std::uint32_t(hr), QStringLiteral("MFEnumDeviceSources"),
+                                          systemTextOf(std::uint32_t(hr)))
+                               .reason));
+        return {};
+    }
+    QList<CameraDevice> found;
+    for (UINT32 i = 0; i < count; ++i) {
+        found.append(
+            {attributeText(devices[i], MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK),
+             attributeText(devices[i], MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME)});
+        devices[i]->Release();
+    }
+    CoTaskMemFree(devices);
+    return orderMfCameras(found, limit);
 }
 
-CameraStatus V4l2Driver::open()
+std::unique_ptr<CaptureDriver> makeCameraDriver(const CameraDevice& device)
 {
-    return CaptureError{CaptureError::Kind::Failed, QString()};
-}
-
-void V4l2Driver::close() {}
-
-QImage V4l2Driver::currentFrame() const
-{
-    return {};
-}
-
-QImage V4l2Driver::previewFrame(QSize) const
-{
-    return {};
-}
-
-QList<CaptureControl> V4l2Driver::controls() const
-{
-    return {};
-}
-
-bool V4l2Driver::setControl(quint32, int)
-{
-    return false;
-}
-
-int V4l2Driver::controlValue(quint32) const
-{
-    return 0;
+    return std::make_unique<MfDriver>(device);
 }
 
 } // namespace qc

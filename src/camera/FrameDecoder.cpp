@@ -64,12 +64,12 @@ const ChromaTables& nv12Tables()
 
 // Packed 4:2:2: two pixels in four bytes, luma and chroma at the given offsets.
 void packed422ToRgb(const uchar* data, int width, int height, std::size_t line, int yAt, int uAt,
-                    int vAt, QImage& out)
+                    int vAt, uchar* out, std::size_t outLine)
 {
     const ChromaTables& t = packedTables();
     for (int y = 0; y < height; ++y) {
         const uchar* in = data + std::size_t(y) * line;
-        uchar* dst = out.scanLine(y);
+        uchar* dst = out + std::size_t(y) * outLine;
         for (int x = 0; x + 1 < width; x += 2, in += 4) {
             const int r = t.r[in[vAt]];
             const int g = (t.gu[in[uAt]] + t.gv[in[vAt]]) >> 3;
@@ -83,14 +83,15 @@ void packed422ToRgb(const uchar* data, int width, int height, std::size_t line, 
     }
 }
 
-void nv12ToRgb(const uchar* data, int width, int height, std::size_t line, QImage& out)
+void nv12ToRgb(const uchar* data, int width, int height, std::size_t line, uchar* out,
+               std::size_t outLine)
 {
     const ChromaTables& t = nv12Tables();
     const uchar* chroma = data + line * std::size_t(height);
     for (int y = 0; y < height; ++y) {
         const uchar* luma = data + std::size_t(y) * line;
         const uchar* uv = chroma + std::size_t(y / 2) * line;
-        uchar* dst = out.scanLine(y);
+        uchar* dst = out + std::size_t(y) * outLine;
         for (int x = 0; x < width; ++x) {
             const uchar* pair = uv + (x & ~1);
             const int r = t.r[pair[1]];
@@ -111,6 +112,20 @@ FrameDecoder::~FrameDecoder()
 {
     if (m_jpeg)
         tjDestroy(m_jpeg);
+}
+
+void FrameDecoder::nv12ToRgb24(const unsigned char* data, int width, int height,
+                               std::size_t bytesPerLine, unsigned char* out,
+                               std::size_t outBytesPerLine)
+{
+    nv12ToRgb(data, width, height, bytesPerLine, out, outBytesPerLine);
+}
+
+void FrameDecoder::yuyvToRgb24(const unsigned char* data, int width, int height,
+                               std::size_t bytesPerLine, unsigned char* out,
+                               std::size_t outBytesPerLine)
+{
+    packed422ToRgb(data, width, height, bytesPerLine, 0, 1, 3, out, outBytesPerLine);
 }
 
 bool FrameDecoder::handles(std::uint32_t pixelFormat)
@@ -152,12 +167,13 @@ CameraResult<QImage> FrameDecoder::toRgb(std::uint32_t pixelFormat, int width, i
     QImage image(width, height, QImage::Format_RGB888);
     if (image.isNull())
         return refused("out of memory");
+    const std::size_t outLine = std::size_t(image.bytesPerLine());
     if (nv12)
-        nv12ToRgb(data, width, height, line, image);
+        nv12ToRgb(data, width, height, line, image.bits(), outLine);
     else if (pixelFormat == V4L2_PIX_FMT_YUYV)
-        packed422ToRgb(data, width, height, line, 0, 1, 3, image);
+        packed422ToRgb(data, width, height, line, 0, 1, 3, image.bits(), outLine);
     else
-        packed422ToRgb(data, width, height, line, 1, 0, 2, image);
+        packed422ToRgb(data, width, height, line, 1, 0, 2, image.bits(), outLine);
     return image;
 }
 

@@ -32,6 +32,15 @@ public:
                                std::uint32_t bytesPerLine, const unsigned char* data,
                                std::size_t size);
 
+    // The plain conversions behind toRgb, into lines of three bytes (R, G, B) at out,
+    // outBytesPerLine apart. Sizes even, data whole: checked by toRgb, not here.
+    static void nv12ToRgb24(const unsigned char* data, int width, int height,
+                            std::size_t bytesPerLine, unsigned char* out,
+                            std::size_t outBytesPerLine);
+    static void yuyvToRgb24(const unsigned char* data, int width, int height,
+                            std::size_t bytesPerLine, unsigned char* out,
+                            std::size_t outBytesPerLine);
+
 private:
     CameraResult<QImage> fromJpeg(const unsigned char* data, std::size_t size);
 

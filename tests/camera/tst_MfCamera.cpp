@@ -35,6 +35,8 @@ class TestMfCamera : public QObject
 private slots:
     void choosesTheFormat_data();
     void choosesTheFormat();
+    void ordersTheCameras_data();
+    void ordersTheCameras();
     void framesConvertAsOnLinux_data();
     void framesConvertAsOnLinux();
     void damagedFramesAreNotKept_data();
@@ -121,6 +123,38 @@ void TestMfCamera::choosesTheFormat()
     QFETCH(QList<MfOffer>, offers);
     QFETCH(int, chosen);
     QCOMPARE(qc::chooseMfOffer(offers), chosen);
+}
+
+void TestMfCamera::ordersTheCameras_data()
+{
+    QTest::addColumn<QStringList>("found"); // "name|link" as Windows lists them
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("by name, whatever order Windows found them in")
+        << QStringList{"USB Camera|b", "Integrated Webcam|a", "HD Pro Webcam C920|c"} << 10
+        << QStringList{"HD Pro Webcam C920|c", "Integrated Webcam|a", "USB Camera|b"};
+    QTest::newRow("two of one model: by link")
+        << QStringList{"USB Camera|\\\\?\\usb#2", "USB Camera|\\\\?\\usb#1"} << 10
+        << QStringList{"USB Camera|\\\\?\\usb#1", "USB Camera|\\\\?\\usb#2"};
+    QTest::newRow("no link: left out; no name: listed by its link")
+        << QStringList{"Ghost|", "|\\\\?\\usb#9"} << 10 << QStringList{"\\\\?\\usb#9|\\\\?\\usb#9"};
+    QTest::newRow("at most the limit")
+        << QStringList{"D|4", "C|3", "B|2", "A|1"} << 3 << QStringList{"A|1", "B|2", "C|3"};
+}
+
+void TestMfCamera::ordersTheCameras()
+{
+    QFETCH(QStringList, found);
+    QFETCH(int, limit);
+    QFETCH(QStringList, listed);
+    QList<qc::CameraDevice> devices;
+    for (const QString& entry : found)
+        devices.append({entry.section(QLatin1Char('|'), 1), entry.section(QLatin1Char('|'), 0, 0)});
+    QStringList result;
+    for (const qc::CameraDevice& d : qc::orderMfCameras(devices, limit))
+        result << d.name + QLatin1Char('|') + d.id;
+    QCOMPARE(result, listed);
 }
 
 void TestMfCamera::framesConvertAsOnLinux_data()

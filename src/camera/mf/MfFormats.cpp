@@ -49,4 +49,17 @@ int chooseMfOffer(const QList<MfOffer>& offers, QSize wanted)
     return best;
 }
 
+QList<CameraDevice> orderMfCameras(QList<CameraDevice> found, int limit)
+{
+    found.removeIf([](const CameraDevice& d) { return d.id.isEmpty(); });
+    for (CameraDevice& d : found)
+        if (d.name.isEmpty())
+            d.name = d.id;
+    std::sort(found.begin(), found.end(), [](const CameraDevice& a, const CameraDevice& b) {
+        const int byName = QString::localeAwareCompare(a.name, b.name);
+        return byName != 0 ? byName < 0 : a.id < b.id;
+    });
+    return found.mid(0, std::max(0, limit));
+}
+
 } // namespace qc

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera/CameraDevices.h"
+
 #include <QList>
 #include <QSize>
 
@@ -34,5 +36,11 @@ std::uint32_t pixelFormatOfMf(std::uint32_t fourcc);
 // before MJPG (no decoding at all, then the cheaper decoding). -1 when the station
 // reads none of them.
 int chooseMfOffer(const QList<MfOffer>& offers, QSize wanted = QSize(640, 480));
+
+// The capture sources as the device list shows them: by name, then by link, so that
+// the order does not follow the order Windows happens to find them in (which changes
+// as cameras are plugged in and out); sources without a link are left out, one without
+// a name is listed by its link, and at most limit are kept.
+QList<CameraDevice> orderMfCameras(QList<CameraDevice> found, int limit);
 
 } // namespace qc
