@@ -46,9 +46,13 @@ public:
 
 private:
     QImage fromJpeg(const unsigned char* data, std::size_t size, QSize area);
+    // A picture of area's size that nobody else holds, to write the preview into.
+    QImage& target(QSize area);
 
     void* m_jpeg = nullptr; // tjhandle
     QImage m_decoded;       // reused between frames
+    QImage m_out[2];        // the preview pictures, taken in turn (see target())
+    int m_next = 0;
 };
 
 } // namespace qc
