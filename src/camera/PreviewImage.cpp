@@ -56,20 +56,27 @@ inline quint32 mix(quint32 a, quint32 b, unsigned w)
 // the arithmetic of mix().
 void stretchAcross(const quint32* in, const Axis& across, quint32* line, int width)
 {
+    // Held in locals: the stores to line could otherwise alias the tables, which would
+    // then be read again for every pixel.
+    const int* first = across.first.data();
+    const int* second = across.second.data();
+    const std::uint16_t* weight = across.weight.data();
     int x = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(256);
     for (; x + 2 <= width; x += 2) {
-        const std::size_t d = std::size_t(x);
-        const __m128i a = _mm_unpacklo_epi8(
-            _mm_set_epi32(0, 0, int(in[across.first[d + 1]]), int(in[across.first[d]])), zero);
-        const __m128i b = _mm_unpacklo_epi8(
-            _mm_set_epi32(0, 0, int(in[across.second[d + 1]]), int(in[across.second[d]])), zero);
+        const __m128i a =
+            _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(in[first[x]])),
+                                                 _mm_cvtsi32_si128(int(in[first[x + 1]]))),
+                              zero);
+        const __m128i b =
+            _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(in[second[x]])),
+                                                 _mm_cvtsi32_si128(int(in[second[x + 1]]))),
+                              zero);
         // The two weights spread over their pixel's four channels in registers: built
         // through memory, the vector would wait on its stores every time.
-        const __m128i pair =
-            _mm_cvtsi32_si128(int(across.weight[d]) | int(across.weight[d + 1]) << 16);
+        const __m128i pair = _mm_cvtsi32_si128(int(weight[x]) | int(weight[x + 1]) << 16);
         const __m128i twice = _mm_unpacklo_epi16(pair, pair);
         const __m128i w = _mm_unpacklo_epi32(twice, twice);
         // a * (256 - w) + b * w stays below 65536: exact in unsigned 16-bit lanes.
@@ -79,10 +86,8 @@ void stretchAcross(const quint32* in, const Axis& across, quint32* line, int wid
                          _mm_packus_epi16(_mm_srli_epi16(sum, 8), zero));
     }
 #endif
-    for (; x < width; ++x) {
-        const std::size_t d = std::size_t(x);
-        line[x] = mix(in[across.first[d]], in[across.second[d]], across.weight[d]);
-    }
+    for (; x < width; ++x)
+        line[x] = mix(in[first[x]], in[second[x]], weight[x]);
 }
 
 // Two lines of bytes mixed by weight w (0..256) of the second; written so that the

@@ -84,11 +84,15 @@ void TestMfDevices::aCameraThatCannotBeOpenedSaysWhy()
     const qc::CameraStatus opened = driver->open();
     QVERIFY(!opened);
     QVERIFY(!driver->isOpen());
+    // Not in Windows' list of cameras (Wine's is empty): unplugged, to the operator.
+    QCOMPARE(opened.error().kind, qc::CaptureError::Kind::Gone);
     QVERIFY2(opened.error().reason.startsWith(QStringLiteral("abrir a câmera: ")),
              qPrintable(opened.error().reason));
     QVERIFY(opened.error().reason.contains(QRegularExpression(QStringLiteral("0x[0-9A-F]{8}"))));
     QVERIFY(qc::cameraOpenFailureText(opened.error())
-                .startsWith(QStringLiteral("Não foi possível abrir a câmera")));
+                .startsWith(QStringLiteral("Não foi possível abrir a câmera: ela não está mais "
+                                           "conectada.\n\nMotivo informado pelo driver: abrir "
+                                           "a câmera: ")));
     QVERIFY(driver->currentFrame().isNull());
     driver->deviceRemoved(); // not open: nothing to end
 }

@@ -87,16 +87,21 @@ CameraStatus MfDriver::open()
 
 CameraStatus MfDriver::createReader()
 {
-    ComPtr<IMFAttributes> attributes;
-    HRESULT hr = MFCreateAttributes(attributes.put(), 2);
+    // The source is activated from Windows' current list, found there by its link: a
+    // camera no longer in it is one that was unplugged.
+    ComPtr<IMFActivate> activate;
+    HRESULT hr = visitVideoSources([&](IMFActivate* source) {
+        if (!activate &&
+            sourceText(source, MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK) ==
+                m_device.id) {
+            source->AddRef();
+            *activate.put() = source;
+        }
+    });
+    if (SUCCEEDED(hr) && !activate)
+        hr = MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED;
     if (SUCCEEDED(hr))
-        hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                                 MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-    if (SUCCEEDED(hr))
-        hr = attributes->SetString(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK,
-                                   reinterpret_cast<LPCWSTR>(m_device.id.utf16()));
-    if (SUCCEEDED(hr))
-        hr = MFCreateDeviceSource(attributes.get(), m_source.put());
+        hr = activate->ActivateObject(IID_IMFMediaSource, reinterpret_cast<void**>(m_source.put()));
     if (FAILED(hr))
         return fail(hr, QStringLiteral("abrir a câmera"));
 

@@ -17,4 +17,38 @@ MfSession::~MfSession()
         CoUninitialize();
 }
 
+HRESULT visitVideoSources(const std::function<void(IMFActivate*)>& visit)
+{
+    IMFAttributes* attributes = nullptr;
+    HRESULT hr = MFCreateAttributes(&attributes, 1);
+    if (SUCCEEDED(hr))
+        hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                                 MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+    IMFActivate** sources = nullptr;
+    UINT32 count = 0;
+    if (SUCCEEDED(hr))
+        hr = MFEnumDeviceSources(attributes, &sources, &count);
+    if (attributes)
+        attributes->Release();
+    if (FAILED(hr))
+        return hr;
+    for (UINT32 i = 0; i < count; ++i) {
+        visit(sources[i]);
+        sources[i]->Release();
+    }
+    CoTaskMemFree(sources);
+    return S_OK;
+}
+
+QString sourceText(IMFActivate* source, REFGUID key)
+{
+    wchar_t* text = nullptr;
+    UINT32 length = 0;
+    if (FAILED(source->GetAllocatedString(key, &text, &length)) || !text)
+        return QString();
+    const QString result = QString::fromWCharArray(text, int(length)).trimmed();
+    CoTaskMemFree(text);
+    return result;
+}
+
 } // namespace qc

@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <mfidl.h>
 #include <mfobjects.h>
 
+#include <QString>
+
+#include <functional>
 #include <utility>
 
 namespace qc {
@@ -73,5 +77,11 @@ public:
 private:
     T* m_p = nullptr;
 };
+
+// Media Foundation's video capture sources, each handed to visit, which takes a
+// reference of its own (AddRef) to keep one. The HRESULT of the listing.
+HRESULT visitVideoSources(const std::function<void(IMFActivate*)>& visit);
+// A text attribute of a source (its friendly name, its symbolic link); empty if none.
+QString sourceText(IMFActivate* source, REFGUID key);
 
 } // namespace qc
