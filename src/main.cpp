@@ -8,7 +8,7 @@
 #include "core/Error.h"
 #include "core/Logging.h"
 #include "records/DemoDatabase.h"
-#include "settings/QtSettingsStore.h"
+#include "settings/StationSettings.h"
 #include "shell/FrmImageCapture.h"
 #include "shell/QtDesktop.h"
 #include "shell/StationDiagnostics.h"
@@ -52,9 +52,9 @@ int runCommand(int argc, char* argv[])
     // picture, a refused store, the connection. QT_LOGGING_RULES still brings the log back.
     QLoggingCategory::setFilterRules(
         QStringLiteral("qt.gui.imageio*=false\nquvelocap.records.warning=false"));
-    qc::QtSettingsStore settings;
+    const std::unique_ptr<qc::SettingsStore> settings = qc::openStationSettings();
     qc::Console console = qc::Console::standard();
-    return qc::Cli::run(QCoreApplication::arguments(), settings, console);
+    return qc::Cli::run(QCoreApplication::arguments(), *settings, console);
 }
 
 // The window's options, which --help lists beside the commands.
@@ -91,8 +91,8 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     if (parser.parse(arguments)) {
         if (parser.isSet(options.help)) {
             std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"),
-                                                            QStringLiteral("quvelocap")) +
-                                  QLatin1Char('\n') + qc::Cli::helpText()),
+                                                                QStringLiteral("quvelocap")) +
+                                      QLatin1Char('\n') + qc::Cli::helpText()),
                        stdout);
             return 0;
         }
@@ -111,9 +111,10 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     return std::nullopt;
 }
 
-// The demo works on its own SQLite database with its own settings file, so that trying
-// the station never touches the real settings. Null when either cannot be made.
-std::unique_ptr<qc::QtSettingsStore> demoSettings()
+// The demo works on its own SQLite database with its own settings (a file beside it, or a
+// registry key of its own on Windows), so that trying the station never touches the real
+// settings. Null when either cannot be made.
+std::unique_ptr<qc::SettingsStore> demoSettings()
 {
     const QString database = qc::DemoDatabase::defaultPath();
     try {
@@ -123,8 +124,7 @@ std::unique_ptr<qc::QtSettingsStore> demoSettings()
                    qUtf8Printable(error.description()));
         return nullptr;
     }
-    auto settings = std::make_unique<qc::QtSettingsStore>(QFileInfo(database).absolutePath() +
-                                                          QStringLiteral("/demo-settings.conf"));
+    auto settings = qc::openDemoSettings(QFileInfo(database).absolutePath());
     try {
         if (settings->server().isEmpty())
             settings->setServer(QStringLiteral("sqlite:") + database);
@@ -174,13 +174,13 @@ int main(int argc, char* argv[])
     options.parser.process(app);
 
     qc::QtDesktop desktop;
-    qc::QtSettingsStore stationSettings;
-    std::unique_ptr<qc::QtSettingsStore> demo;
+    const std::unique_ptr<qc::SettingsStore> stationSettings = qc::openStationSettings();
+    std::unique_ptr<qc::SettingsStore> demo;
     qc::StationServices services;
     services.desktop = &desktop;
     services.appFolder = QApplication::applicationDirPath();
     services.demo = options.parser.isSet(options.demo);
-    services.settings = &stationSettings;
+    services.settings = stationSettings.get();
     if (services.demo) {
         demo = demoSettings();
         if (!demo)

@@ -17,6 +17,10 @@ public:
     static inline const QString UserKey = QStringLiteral("us");
     static inline const QString PasswordKey = QStringLiteral("pw");
     static inline const QString FramingKey = QStringLiteral("enquadrar");
+    // Set only by hand, for a server the automatic choice does not suit: the ODBC driver
+    // to use by its exact name, and "1" to have SQL Server's certificate verified.
+    static inline const QString DriverKey = QStringLiteral("driver");
+    static inline const QString VerifyCertificateKey = QStringLiteral("verificarcertificado");
 
     virtual ~SettingsStore() = default;
     virtual QString value(const QString& key) const = 0;

@@ -19,10 +19,13 @@ void Connection::open(const QString& connectionString, const QString& user, cons
     // The classic string holds the password in clear: only the server, the database and
     // the user go into a message, or the translated string with its PWD masked.
     try {
-        const bool sqlServer =
-            ConnectionString::engineOf(parts.server) == ConnectionTarget::Engine::SqlServer;
-        const ConnectionTarget target = ConnectionString::translate(
-            parts, user, password, sqlServer ? OdbcConnection::sqlServerDriver() : QString());
+        const ConnectionTarget::Engine engine = ConnectionString::engineOf(parts.server);
+        const QString driver =
+            engine == ConnectionTarget::Engine::Sqlite
+                ? QString()
+                : OdbcDrivers::driverFor(engine, OdbcDrivers::installed(), m_overrides.driver);
+        const ConnectionTarget target = ConnectionString::translate(parts, user, password, driver,
+                                                                    m_overrides.verifyCertificate);
         qCDebug(lcRecords, "connecting: %s", qUtf8Printable(ConnectionString::masked(target)));
         if (target.engine == ConnectionTarget::Engine::Sqlite)
             m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/ConnectionString.h"
+#include "records/OdbcDrivers.h"
 
 #include <QString>
 #include <QVariant>
@@ -15,7 +16,8 @@ class ProviderConnection;
 // and password of the open call; the server inside the string chooses the engine:
 //   sqlite:PATH                -> the SQLite file at PATH (it must exist)
 //   postgresql://HOST[:PORT]   -> PostgreSQL through psqlODBC
-//   anything else              -> SQL Server through Microsoft's ODBC driver or FreeTDS
+//   anything else              -> SQL Server through Microsoft's ODBC driver, Windows' own
+//                                 or FreeTDS (OdbcDrivers says which)
 // Every failure is a DatabaseError carrying the driver's text.
 class Connection
 {
@@ -30,6 +32,9 @@ public:
     // Results are always read to the client whole, so the location is only remembered.
     void setCursorLocation(int location) { m_cursorLocation = location; }
     int cursorLocation() const { return m_cursorLocation; }
+
+    // The operator's driver and certificate settings, for the opens that follow.
+    void setOdbcOverrides(const OdbcOverrides& overrides) { m_overrides = overrides; }
 
     // options is accepted for the callers' sake; every open is synchronous.
     void open(const QString& connectionString, const QString& user, const QString& password,
@@ -57,6 +62,7 @@ public:
 
 private:
     std::unique_ptr<ProviderConnection> m_provider;
+    OdbcOverrides m_overrides;
     ConnectionTarget::Engine m_engine = ConnectionTarget::Engine::SqlServer;
     int m_cursorLocation = 2;
 };

@@ -1,6 +1,7 @@
 #include "records/ConnectionString.h"
 
 #include "records/DatabaseError.h"
+#include "records/OdbcDrivers.h"
 
 #include <QRegularExpression>
 
@@ -160,9 +161,7 @@ void sqlServerTarget(ConnectionTarget& target, const QString& server, const QStr
                      const Login& login)
 {
     if (driver.isEmpty())
-        throw DatabaseError(QStringLiteral(
-            "Nenhum driver ODBC para SQL Server está instalado. Instale o pacote \"tdsodbc\" "
-            "(FreeTDS) ou o \"ODBC Driver 18 for SQL Server\" da Microsoft (msodbcsql18)."));
+        throw DatabaseError(OdbcDrivers::missingDriverText(ConnectionTarget::Engine::SqlServer));
     target.odbcDriver = driver;
     target.freeTds = driver.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive);
     if (target.freeTds) {
@@ -170,31 +169,39 @@ void sqlServerTarget(ConnectionTarget& target, const QString& server, const QStr
             attribute(QStringLiteral("DRIVER"), driver) + freeTdsString(server, login);
         return;
     }
-    // Microsoft's driver takes HOST, HOST\INSTANCE and HOST,PORT as they are.
+    // Microsoft's drivers take HOST, HOST\INSTANCE and HOST,PORT as they are.
     target.odbcString = attribute(QStringLiteral("DRIVER"), driver) +
                         attribute(QStringLiteral("SERVER"), server) +
                         attribute(QStringLiteral("DATABASE"), login.database) +
                         attribute(QStringLiteral("UID"), login.user) +
-                        attribute(QStringLiteral("PWD"), login.password) +
-                        attribute(QStringLiteral("TrustServerCertificate"), QStringLiteral("yes"));
+                        attribute(QStringLiteral("PWD"), login.password);
+    // Windows' own driver is left to its defaults: it is no longer developed, knows no
+    // TrustServerCertificate on older Windows, and encrypts when the server demands it. The others
+    // always encrypt (Driver 18 does unless told otherwise); a school's server has a self-signed
+    // certificate, which is taken as it is unless the operator asked for it to be verified.
+    if (driver.compare(OdbcDrivers::BuiltInSqlServer, Qt::CaseInsensitive) != 0)
+        target.odbcString +=
+            attribute(QStringLiteral("Encrypt"), QStringLiteral("yes")) +
+            attribute(QStringLiteral("TrustServerCertificate"),
+                      target.verifyCertificate ? QStringLiteral("no") : QStringLiteral("yes"));
 }
 
 } // namespace
 
 ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& user,
-                                             const QString& password,
-                                             const QString& sqlServerDriver)
+                                             const QString& password, const QString& odbcDriver,
+                                             bool verifyCertificate)
 {
     // Every engine is handed its connection as a C string, which ends at the first NUL:
     // a setting holding one would lose its tail, and with it the attributes after it.
-    for (const QString* value :
-         {&parts.server, &parts.database, &user, &password, &sqlServerDriver}) {
+    for (const QString* value : {&parts.server, &parts.database, &user, &password, &odbcDriver}) {
         if (value->contains(QChar(0)))
             throw DatabaseError(
                 QStringLiteral("Configuração de conexão com caractere nulo não é aceita."));
     }
 
     ConnectionTarget target;
+    target.verifyCertificate = verifyCertificate;
     // Blanks around a server typed or pasted into the dialog are no part of any name,
     // and would otherwise turn " sqlite:..." into a SQL Server host.
     const QString server = parts.server.trimmed();
@@ -207,11 +214,12 @@ ConnectionTarget ConnectionString::translate(const Parts& parts, const QString& 
             throw DatabaseError(QStringLiteral("Caminho do arquivo SQLite vazio em \"sqlite:\"."));
         break;
     case ConnectionTarget::Engine::PostgreSql:
-        target.odbcDriver = QStringLiteral("PostgreSQL Unicode");
+        target.odbcDriver =
+            odbcDriver.isEmpty() ? QStringLiteral("PostgreSQL Unicode") : odbcDriver;
         target.odbcString = postgresString(server, target.odbcDriver, login);
         break;
     case ConnectionTarget::Engine::SqlServer:
-        sqlServerTarget(target, server, sqlServerDriver, login);
+        sqlServerTarget(target, server, odbcDriver, login);
         break;
     }
     return target;

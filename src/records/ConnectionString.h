@@ -15,10 +15,11 @@ struct ConnectionTarget
     };
 
     Engine engine = Engine::SqlServer;
-    QString sqlitePath;   // Sqlite only
-    QString odbcString;   // ODBC engines: the string handed to SQLDriverConnect
-    QString odbcDriver;   // ODBC engines: the driver name chosen
-    bool freeTds = false; // SqlServer through FreeTDS (needs the unlimited text size)
+    QString sqlitePath;             // Sqlite only
+    QString odbcString;             // ODBC engines: the string handed to SQLDriverConnect
+    QString odbcDriver;             // ODBC engines: the driver name chosen
+    bool freeTds = false;           // SqlServer through FreeTDS (needs the unlimited text size)
+    bool verifyCertificate = false; // SqlServer: the server's certificate is checked
 };
 
 // The connection string the station has always built, and its translation into the
@@ -49,11 +50,14 @@ public:
     };
     static Parts parse(const QString& text, const QString& user, const QString& password);
 
-    // The engine and its own connection. sqlServerDriver is the installed ODBC driver
-    // for SQL Server ("" when there is none: a SQL Server setting then throws a
-    // DatabaseError that names what to install).
+    // The engine and its own connection. odbcDriver is the installed ODBC driver for the
+    // engine the server names (OdbcDrivers): for SQL Server "" when there is none (a
+    // DatabaseError then names what to install), for PostgreSQL "" stands for psqlODBC's
+    // "PostgreSQL Unicode". Microsoft's drivers encrypt the connection; verifyCertificate
+    // has them check the server's certificate instead of taking it as it is.
     static ConnectionTarget translate(const Parts& parts, const QString& user,
-                                      const QString& password, const QString& sqlServerDriver);
+                                      const QString& password, const QString& odbcDriver,
+                                      bool verifyCertificate = false);
 
     // The engine a server setting names: "sqlite:PATH" and "postgresql://HOST[:PORT]" in
     // any case and with blanks around them, anything else a SQL Server host.

@@ -28,6 +28,7 @@ bool Module1::AbrirConexao()
             // a closed connection behind, as the station always did.
             m_cnBanco = std::make_shared<Connection>();
             m_cnBanco->setCursorLocation(Connection::UseClient);
+            m_cnBanco->setOdbcOverrides(OdbcOverrides::from(m_settings));
             m_cnBanco->open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
             m_desktop.setWaitCursor(false);
             return true;
@@ -56,6 +57,7 @@ std::shared_ptr<Connection> Module1::reconnect()
                             QString(), true);
     auto connection = std::make_shared<Connection>();
     connection->setCursorLocation(Connection::UseClient);
+    connection->setOdbcOverrides(OdbcOverrides::from(m_settings));
     connection->open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
     m_cnBanco = connection;
     return connection;

@@ -1,6 +1,7 @@
 #include "records/OdbcConnection.h"
 
 #include "records/DatabaseError.h"
+#include "records/OdbcDrivers.h"
 
 #ifdef _WIN32
 #include <windows.h> // the types sql.h uses, which unixODBC defines itself
@@ -80,25 +81,6 @@ bool connectionDead(SQLHDBC dbc)
     throw DatabaseError(messages.isEmpty() ? fallback : messages.join(QLatin1Char('\n')),
                         firstState, lost);
 }
-
-} // namespace
-
-void* OdbcConnection::environment()
-{
-    static SQLHENV env = [] {
-        SQLHENV handle = SQL_NULL_HENV;
-        if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
-            return SQLHENV(SQL_NULL_HENV);
-        SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        return handle;
-    }();
-    if (env == SQL_NULL_HENV)
-        throw DatabaseError(
-            QStringLiteral("Não foi possível iniciar o gerenciador ODBC (unixODBC)."));
-    return env;
-}
-
-namespace {
 
 bool isBinaryType(SQLSMALLINT type)
 {
@@ -234,8 +216,8 @@ private:
             SQLPOINTER data = atExecution ? reinterpret_cast<SQLPOINTER>(quintptr(index))
                               : n         ? static_cast<SQLPOINTER>(p.bytes.data())
                                           : &empty;
-            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType,
-                                  columnSize, 0, data, atExecution ? 0 : n, &p.indicator);
+            rc = SQLBindParameter(m_stmt, index, SQL_PARAM_INPUT, SQL_C_BINARY, sqlType, columnSize,
+                                  0, data, atExecution ? 0 : n, &p.indicator);
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
                    v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Bool) {
             p.integer = v.toLongLong();
@@ -259,9 +241,9 @@ private:
         // student table for each photo. ASCII text (unit codes, enrolment numbers) reads
         // the same in every code page, so it goes as varchar, which an nvarchar column
         // takes by converting the value instead.
-        const bool narrow = m_binding == BinaryBinding::LongVarBinaryInPieces &&
-                            std::all_of(text.cbegin(), text.cend(),
-                                        [](QChar c) { return c.unicode() < 0x80; });
+        const bool narrow =
+            m_binding == BinaryBinding::LongVarBinaryInPieces &&
+            std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
         p.bytes = narrow ? text.toLatin1()
                          : QByteArray(reinterpret_cast<const char*>(text.utf16()),
                                       text.size() * qsizetype(sizeof(char16_t)));
@@ -396,13 +378,18 @@ OdbcConnection::OdbcConnection(const ConnectionTarget& target) : m_target(target
         SQLDriverConnectW(dbc, nullptr, const_cast<SQLWCHAR*>(wide(odbcString)), SQL_NTS, out,
                           SQLSMALLINT(std::size(out)), &outLength, SQL_DRIVER_NOPROMPT);
     if (!ok(rc)) {
+        const QString tried = QStringLiteral("Driver ODBC: \"%1\".").arg(target.odbcDriver);
         try {
-            raise(SQL_HANDLE_DBC, dbc,
-                  QStringLiteral("Falha ao conectar pelo driver ODBC %1.").arg(target.odbcDriver));
-        } catch (...) {
+            raise(SQL_HANDLE_DBC, dbc, QStringLiteral("Falha ao conectar.\n") + tried);
+        } catch (const DatabaseError& error) {
             SQLFreeHandle(SQL_HANDLE_DBC, dbc);
             m_dbc = nullptr;
-            throw;
+            // The operator, or whoever reads the report, learns which driver was tried.
+            QString text = OdbcDrivers::explainCertificateFailure(error.description(),
+                                                                  target.verifyCertificate);
+            if (!text.contains(QLatin1Char('[') + target.odbcDriver + QLatin1Char(']')))
+                text += QLatin1Char('\n') + tried;
+            throw DatabaseError(text, error.sqlState(), error.connectionLost());
         }
     }
     m_binaryBinding = binaryBindingOf(dbc);

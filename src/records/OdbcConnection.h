@@ -5,7 +5,8 @@
 
 namespace qc {
 
-// PostgreSQL (psqlODBC) and SQL Server (Microsoft's driver or FreeTDS) through unixODBC.
+// PostgreSQL (psqlODBC) and SQL Server (Microsoft's drivers, Windows' own or FreeTDS)
+// through the ODBC driver manager (unixODBC, or Windows' own).
 //
 // What the drivers taught us: binary parameters are SQL_C_BINARY bound whole to
 // SQL_VARBINARY for psqlODBC, and to SQL_LONGVARBINARY of their real length for SQL Server,
@@ -23,8 +24,10 @@ public:
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
 
-    // The installed driver for SQL Server: Microsoft's when present, else FreeTDS, else "".
+    // The installed driver for SQL Server (OdbcDrivers::chooseSqlServer), else "".
     static QString sqlServerDriver();
+    // The process's ODBC environment (SQLHENV), made on first use. Throws DatabaseError.
+    static void* environment();
 
     ResultTable query(const QString& sql, const QVariantList& params,
                       qsizetype maxRows = -1) override;
@@ -46,8 +49,6 @@ private:
         LongVarBinaryInPieces, // SQL Server's drivers: varbinary(max)
     };
     static BinaryBinding binaryBindingOf(void* dbc);
-    // The process's ODBC environment (SQLHENV), made on first use. Throws DatabaseError.
-    static void* environment();
     void endTransaction(bool commit);
 
     void* m_dbc = nullptr;

@@ -116,6 +116,7 @@ void FrmConfig::Command2_Click()
         // A connection of the test's own, closed again at once: photos keep going where
         // the stored settings send them until "&Confirmar" stores new ones.
         Connection tested;
+        tested.setOdbcOverrides(OdbcOverrides::from(m_module.settings()));
         tested.open(ConnectionString::build(us, pw, db, srv), us, pw, -1);
         desktop.setWaitCursor(false);
         ui->Label5->setText(QStringLiteral("Conexão efetuada com sucesso!"));

@@ -15,7 +15,7 @@
 #include "records/PhotoPanel.h"
 #include "records/UnitList.h"
 #include "settings/FrmConfig.h"
-#include "settings/QtSettingsStore.h"
+#include "settings/StationSettings.h"
 #include "shell/PhotoControls.h"
 
 #include <QCloseEvent>
@@ -84,9 +84,9 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
     connectHandlers();
     m_services.desktop->setMainWindow(this);
 
-    // Without a store of its own the window uses the station's settings file.
+    // Without a store of its own the window uses the station's settings.
     if (!m_services.settings) {
-        m_ownSettings = std::make_unique<QtSettingsStore>();
+        m_ownSettings = openStationSettings();
         m_services.settings = m_ownSettings.get();
     }
     m_module1 = std::make_unique<Module1>(*m_services.desktop, *m_services.settings);

@@ -27,9 +27,24 @@
 #include <memory>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using DriverMap = QMap<int, QString>;
 
 namespace {
+
+// How many times the system clipboard has changed, where the system counts (Windows, for
+// every program's copy, through Qt or not); 0 elsewhere.
+quint64 systemClipboardChanges()
+{
+#ifdef _WIN32
+    return GetClipboardSequenceNumber();
+#else
+    return 0;
+#endif
+}
 
 // A camera that opens and streams but has not delivered a frame (yet).
 class SilentDriver : public qc::CaptureDriver
@@ -279,6 +294,7 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
     else
         QApplication::clipboard()->setText(text);
 
+    const quint64 changes = systemClipboardChanges();
     qc::QtDesktop desktop; // the production seam, over the real clipboard
     qc::QtCaptureLibrary library;
     library.addDriver(std::make_unique<qc::TestPatternDriver>());
@@ -301,6 +317,7 @@ void TestCameraInWindow::grabLeavesSystemClipboardUntouched()
         QCOMPARE(QApplication::clipboard()->text(), text);
         QVERIFY(!QApplication::clipboard()->mimeData()->hasImage());
     }
+    QCOMPARE(systemClipboardChanges(), changes);
     window.reset();
 }
 
