@@ -3,6 +3,7 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <tuple>
 
@@ -28,7 +29,7 @@ std::tuple<int, qint64, int, int> rank(const MfOffer& offer, QSize wanted)
                          std::abs(offer.size.height() - wanted.height());
     const qint64 area = qint64(offer.size.width()) * offer.size.height();
     // Tenths of a frame a second: 29.97 and 30 are the same rate to the operator.
-    const int rate = int(std::min(offer.framesPerSecond, 30.0) * 10 + 0.5);
+    const int rate = int(std::lround(std::min(offer.framesPerSecond, 30.0) * 10));
     const std::uint32_t format = pixelFormatOfMf(offer.fourcc);
     const int cost = format == V4L2_PIX_FMT_NV12 ? 0 : format == V4L2_PIX_FMT_YUYV ? 1 : 2;
     return {distance, -area, -rate, cost};
