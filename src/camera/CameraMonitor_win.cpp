@@ -29,9 +29,12 @@ bool isCameraChange(const MSG& msg)
     if (msg.message != WM_DEVICECHANGE || !msg.lParam ||
         (msg.wParam != DBT_DEVICEARRIVAL && msg.wParam != DBT_DEVICEREMOVECOMPLETE))
         return false;
+    // The message carries its record's address in lParam, as every WM_DEVICECHANGE does.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(msg.lParam);
     if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
         return false;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     const auto* device = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(msg.lParam);
     for (const GUID& cameraClass : CameraClasses)
         if (IsEqualGUID(device->dbcc_classguid, cameraClass))

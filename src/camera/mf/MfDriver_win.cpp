@@ -10,14 +10,17 @@
 
 #include <QStringList>
 
+#include <chrono>
+
 namespace qc {
 
 namespace {
 
 constexpr DWORD VideoStream = DWORD(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
 // Reads that may pass without a frame while a camera starts (stream ticks, format
-// changes) before open() gives up on it.
+// changes) before open() gives up on it, and how long open() waits for the first frame.
 constexpr int StartReads = 100;
+constexpr std::chrono::seconds FirstFrameWait{10};
 
 // The offer a native media type makes; fourcc 0 for a subtype that is not a
 // four-character code (the RGB formats) or that the type does not say.
@@ -75,13 +78,27 @@ CameraStatus MfDriver::open()
     m_session = std::make_unique<MfSession>();
     if (FAILED(m_session->status()))
         return fail(m_session->status(), QStringLiteral("iniciar o Media Foundation"));
-    for (auto step : {&MfDriver::createReader, &MfDriver::chooseFormat, &MfDriver::firstFrame}) {
+    for (auto step : {&MfDriver::createReader, &MfDriver::chooseFormat}) {
         if (CameraStatus done = (this->*step)(); !done)
             return done;
     }
-    m_open = true;
+    // The camera is open once its first frame has come: one that another program holds,
+    // or that the privacy setting keeps from desktop programs, is refused only when it is
+    // asked for frames, and the operator is to be told why at once. The wait is bounded:
+    // a camera that sends nothing must not hold the window.
     m_stopping = false;
-    m_thread = std::thread(&MfDriver::readFrames, this);
+    std::promise<HRESULT> started;
+    std::future<HRESULT> first = started.get_future();
+    m_thread = std::thread(&MfDriver::readFrames, this, std::move(started));
+    if (first.wait_for(FirstFrameWait) != std::future_status::ready) {
+        release();
+        return CaptureError{CaptureError::Kind::Failed,
+                            QStringLiteral("receber imagens da câmera: nenhuma imagem em %1 s")
+                                .arg(FirstFrameWait.count())};
+    }
+    if (const HRESULT hr = first.get(); FAILED(hr))
+        return fail(hr, QStringLiteral("receber imagens da câmera"));
+    m_open = true;
     return {};
 }
 
@@ -156,43 +173,28 @@ CameraStatus MfDriver::chooseFormat()
     return {};
 }
 
-// The first frame is read here, before open() says the camera is open: a camera that
-// another program holds, or that the privacy setting keeps from desktop programs, is
-// refused only when it is asked for frames, and the operator is to be told why at once.
-CameraStatus MfDriver::firstFrame()
-{
-    for (int i = 0; i < StartReads; ++i) {
-        DWORD stream = 0, flags = 0;
-        LONGLONG time = 0;
-        ComPtr<IMFSample> sample;
-        const HRESULT hr =
-            m_reader->ReadSample(VideoStream, 0, &stream, &flags, &time, sample.put());
-        if (FAILED(hr))
-            return fail(hr, QStringLiteral("receber imagens da câmera"));
-        if (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM))
-            return fail(MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED,
-                        QStringLiteral("receber imagens da câmera"));
-        if (sample && keep(sample.get())) {
-            ++m_delivered;
-            return {};
-        }
-    }
-    return fail(MF_E_INVALIDMEDIATYPE, QStringLiteral("ler as imagens da câmera"));
-}
-
-void MfDriver::readFrames()
+// Reads until the driver stops or the stream ends; the first frame (or why none came)
+// is told through started, every later one by a queued call.
+void MfDriver::readFrames(std::promise<HRESULT> started)
 {
     MfSession thread(COINIT_MULTITHREADED);
-    while (!m_stopping) {
+    bool waiting = true; // for the first frame
+    for (int reads = 0; !m_stopping; ++reads) {
         DWORD stream = 0, flags = 0;
         LONGLONG time = 0;
         ComPtr<IMFSample> sample;
         HRESULT hr = m_reader->ReadSample(VideoStream, 0, &stream, &flags, &time, sample.put());
         if (m_stopping)
-            return;
+            break;
         if (SUCCEEDED(hr) && (flags & (MF_SOURCE_READERF_ERROR | MF_SOURCE_READERF_ENDOFSTREAM)))
             hr = MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED;
+        if (SUCCEEDED(hr) && waiting && reads >= StartReads)
+            hr = MF_E_INVALIDMEDIATYPE; // samples come, none of them readable
         if (FAILED(hr)) {
+            if (waiting) {
+                started.set_value(hr);
+                return;
+            }
             const CaptureError error =
                 mfCaptureError(std::uint32_t(hr), QStringLiteral("receber imagens da câmera"),
                                systemTextOf(std::uint32_t(hr)));
@@ -200,12 +202,19 @@ void MfDriver::readFrames()
                 this, [this, error] { endStream(error); }, Qt::QueuedConnection);
             return;
         }
-        if (sample && keep(sample.get())) {
-            ++m_delivered;
+        if (!sample || !keep(sample.get()))
+            continue;
+        ++m_delivered;
+        if (waiting) {
+            waiting = false;
+            started.set_value(S_OK);
+        } else {
             QMetaObject::invokeMethod(
                 this, [this] { emit frameArrived(); }, Qt::QueuedConnection);
         }
     }
+    if (waiting)
+        started.set_value(MF_E_SHUTDOWN);
 }
 
 bool MfDriver::keep(IMFSample* sample)

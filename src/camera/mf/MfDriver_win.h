@@ -9,6 +9,7 @@
 #include <mfreadwrite.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -17,7 +18,8 @@ namespace qc {
 // A Windows webcam through Media Foundation: a source reader on the device's media
 // source, in the format chooseMfOffer picks (640 x 480 where offered), read on a
 // thread of the driver's own (synchronous ReadSample), which keeps the newest frame's
-// bytes and tells the UI thread a frame arrived. The frames are converted there by the
+// bytes and tells the UI thread a frame arrived; open() returns once the first frame
+// has come (or says why none did). The frames are converted on the UI thread by the
 // conversions the Linux driver uses: straight into the preview, whole for a grab.
 // Its settings are the device's own property page, or the ranges of IAMVideoProcAmp
 // and IAMCameraControl for the station's source dialog.
@@ -52,8 +54,7 @@ private:
     // The steps of open(), in their order.
     CameraStatus createReader();
     CameraStatus chooseFormat();
-    CameraStatus firstFrame();
-    void readFrames();
+    void readFrames(std::promise<HRESULT> started);
     bool keep(IMFSample* sample);
     void endStream(const CaptureError& error);
     void release();

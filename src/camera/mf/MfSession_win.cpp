@@ -46,7 +46,7 @@ QString sourceText(IMFActivate* source, REFGUID key)
     UINT32 length = 0;
     if (FAILED(source->GetAllocatedString(key, &text, &length)) || !text)
         return QString();
-    const QString result = QString::fromWCharArray(text, int(length)).trimmed();
+    QString result = QString::fromWCharArray(text, int(length)).trimmed();
     CoTaskMemFree(text);
     return result;
 }
