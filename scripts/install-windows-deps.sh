@@ -8,6 +8,8 @@ set -euo pipefail
 PACKAGES=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools nasm
     wine wine64 msitools wixl
+    # the face landmark model the Windows station and its MSI carry
+    libdlib-data
     # the SDK script: Debian's source packages, their unpacking, sqlite's amalgamation (tclsh)
     dpkg-dev xz-utils tcl
     # the Wine suite: one virtual X display per test, the end-to-end run's clicks

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the station for 64-bit Windows: the program, its tests and benchmarks, in
 # build-windows/ (or $1). Leaves build-windows/station/ holding quvelocap.exe with the
-# DLLs and Qt plugins it needs, ready to copy to a Windows PC.
+# DLLs, Qt plugins and landmark model it loads (scripts/windows-deploy.sh), ready to copy
+# to a Windows PC; scripts/windows-package.sh makes the MSI of that folder.
 # `ctest --test-dir build-windows` then runs the tests under Wine (scripts/wine-run.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,17 +20,7 @@ cmake -G Ninja -S "$here" -B "$build" \
     "-DCMAKE_CROSSCOMPILING_EMULATOR=env;QUVELOCAP_WINSDK=$sdk;QUVELOCAP_WINE_TEMPLATE=$build/wine-template;$here/scripts/wine-run.sh"
 cmake --build "$build" -j"${QUVELOCAP_JOBS:-2}"
 
-# What the exe needs beside it: Qt's DLLs and plugins, sqlite3, libjpeg-turbo, MinGW's runtime.
+# What the exe loads beside it, and nothing else: the folder the MSI installs.
 station=$build/station
-rm -rf "$station"
-mkdir -p "$station/platforms" "$station/imageformats"
-cp "$build/src/quvelocap.exe" "$station/"
-cp "$sdk"/bin/Qt6Core.dll "$sdk"/bin/Qt6Gui.dll "$sdk"/bin/Qt6Widgets.dll "$sdk"/bin/Qt6Concurrent.dll \
-    "$sdk"/bin/libsqlite3-0.dll "$sdk"/bin/libturbojpeg.dll "$sdk"/bin/libjpeg-62.dll "$station/"
-cp "$sdk"/plugins/platforms/qwindows.dll "$sdk"/plugins/platforms/qoffscreen.dll "$station/platforms/"
-cp "$sdk"/plugins/imageformats/qjpeg.dll "$sdk"/plugins/imageformats/qico.dll "$station/imageformats/"
-for dll in libstdc++-6.dll libgcc_s_seh-1.dll; do
-    cp "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)" "$station/"
-done
-cp /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$station/"
+bash "$here/scripts/windows-deploy.sh" "$build/src/quvelocap.exe" "$sdk" "$station"
 echo "windows-build: $station/quvelocap.exe"

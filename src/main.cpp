@@ -12,6 +12,7 @@
 #include "shell/FrmImageCapture.h"
 #include "shell/QtDesktop.h"
 #include "shell/StationDiagnostics.h"
+#include "shell/UiStallProbe.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -24,6 +25,10 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -111,6 +116,19 @@ std::optional<int> answerOnTerminal(WindowOptions& options, const QStringList& a
     return std::nullopt;
 }
 
+// quvelocap.exe is a console program, so that its command line and log answer in cmd.exe
+// and PowerShell. Started from the Start menu or Explorer, Windows gives it a console
+// window of its own, empty beside the station's: it is let go, and closes. A console
+// shared with a shell stays.
+void releaseOwnConsole()
+{
+#ifdef _WIN32
+    DWORD attached[2];
+    if (GetConsoleProcessList(attached, 2) == 1)
+        FreeConsole();
+#endif
+}
+
 // The demo works on its own SQLite database with its own settings (a file beside it, or a
 // registry key of its own on Windows), so that trying the station never touches the real
 // settings. Null when either cannot be made.
@@ -147,6 +165,7 @@ int startWindow(const qc::StationServices& services, const QString& cameraFile)
     qc::FrmImageCapture window(withCamera);
     qc::StationDiagnostics::fromEnvironment(
         &window, window.findChild<QLabel*>(QStringLiteral("lblMensagem")));
+    qc::UiStallProbe::fromEnvironment(&window);
     window.Form_Load();
     window.show();
     return QApplication::exec();
@@ -165,6 +184,7 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     if (const std::optional<int> answered = answerOnTerminal(options, arguments))
         return *answered;
+    releaseOwnConsole();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(qc::applicationName());

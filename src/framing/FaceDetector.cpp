@@ -2,6 +2,7 @@
 
 #include "core/Logging.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <dlib/image_processing/frontal_face_detector.h>
@@ -63,7 +64,13 @@ struct FaceDetector::Private
 
 QString FaceDetector::defaultLandmarkModel()
 {
+#ifdef Q_OS_WIN
+    // The installer puts it beside quvelocap.exe, in Program Files\QuveloCap.
+    return QCoreApplication::applicationDirPath() +
+           QStringLiteral("/shape_predictor_68_face_landmarks.dat");
+#else
     return QStringLiteral("/usr/share/dlib/shape_predictor_68_face_landmarks.dat");
+#endif
 }
 
 FaceDetector::FaceDetector(const QString& landmarkModel) : d(std::make_unique<Private>())

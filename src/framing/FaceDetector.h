@@ -39,7 +39,8 @@ struct Face
 class FaceDetector
 {
 public:
-    // Where Debian's libdlib-data puts the landmark model.
+    // Where Debian's libdlib-data puts the landmark model; on Windows, the program's own
+    // folder, where the installer puts it.
     static QString defaultLandmarkModel();
 
     // Loads the landmark model when the file exists (about a second for its 100 MB);

@@ -11,8 +11,8 @@ const QString PhotoPanel::Tabela = QStringLiteral("Aca_FichaCadastralAluno");
 const QString PhotoPanel::CampoFoto = QStringLiteral("foto");
 const QString PhotoPanel::CampoChave = QStringLiteral("matricula");
 
-PhotoPanel::PhotoPanel(PhotoPanelView& view, Module1& module)
-    : m_view(view), m_module(module),
+PhotoPanel::PhotoPanel(PhotoPanelView& view, Module1& module, PhotoStoreObserver* observer)
+    : m_view(view), m_module(module), m_observer(observer),
       m_records(module, [&view](const QString& text) { view.setMensagem(text); })
 {}
 
@@ -42,8 +42,15 @@ void PhotoPanel::Command1_Click()
         m_view.setMensagem(QStringLiteral("Erro: ") + error.description());
         return;
     }
-    m_records.GravarFoto(Tabela, CampoFoto, QStringLiteral("codigounidade = ? and matricula = ?"),
-                         {unidade(), m_view.matricula()}, photo);
+    const QString unit = unidade();
+    const QString enrolment = m_view.matricula();
+    if (m_observer && !m_observer->aboutToStore(unit, enrolment))
+        return;
+    if (m_records.GravarFoto(Tabela, CampoFoto,
+                             QStringLiteral("codigounidade = ? and matricula = ?"),
+                             {unit, enrolment}, photo) &&
+        m_observer)
+        m_observer->stored(unit, enrolment, photo);
 }
 
 void PhotoPanel::cmdVerFoto_Click()

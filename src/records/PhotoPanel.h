@@ -26,6 +26,16 @@ public:
     virtual QByteArray encodeJpeg() = 0;
 };
 
+// Told about each store of "&Salvar Foto": just before the row is written (false stops
+// the store, the observer having said why), and once the row holds the new photo.
+class PhotoStoreObserver
+{
+public:
+    virtual ~PhotoStoreObserver() = default;
+    virtual bool aboutToStore(const QString& unit, const QString& enrolment) = 0;
+    virtual void stored(const QString& unit, const QString& enrolment, const QByteArray& bytes) = 0;
+};
+
 // "&Salvar Foto" and "&Ver Foto": the student's photo between the photo control and the
 // student's row, in memory: a photo of a minor never lands on the disk on its way.
 class PhotoPanel
@@ -35,7 +45,7 @@ public:
     static const QString CampoFoto;
     static const QString CampoChave;
 
-    PhotoPanel(PhotoPanelView& view, Module1& module);
+    PhotoPanel(PhotoPanelView& view, Module1& module, PhotoStoreObserver* observer = nullptr);
 
     void Command1_Click();
     void cmdVerFoto_Click();
@@ -50,6 +60,7 @@ private:
 
     PhotoPanelView& m_view;
     Module1& m_module;
+    PhotoStoreObserver* m_observer;
     PhotoRecords m_records;
 };
 

@@ -95,7 +95,7 @@ void PhotoRecords::appendChunks(const QByteArray& Foto)
         m_probe->chunkAppended(ChunkSize);
 }
 
-void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
+bool PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
                               const QString& Filtro, const QVariantList& FiltroValores,
                               const QByteArray& Foto)
 {
@@ -109,16 +109,19 @@ void PhotoRecords::GravarFoto(const QString& Tabela, const QString& CampoFoto,
         if (m_probe)
             m_probe->aboutToUpdate();
         if (m_repository.writeField(Tabela, CampoFoto, Filtro, FiltroValores, Foto) ==
-            Outcome::NotFound)
+            Outcome::NotFound) {
             m_setMensagem(QStringLiteral("Registro não encontrado!"));
-        else
-            m_setMensagem(QStringLiteral("Foto salva com sucesso"));
+            return false;
+        }
+        m_setMensagem(QStringLiteral("Foto salva com sucesso"));
+        return true;
     } catch (const Error& error) {
         qCWarning(lcRecords, "cannot store the photo in %s.%s: %s", qUtf8Printable(Tabela),
                   qUtf8Printable(CampoFoto), qUtf8Printable(error.description()));
         desktop.setWaitCursor(false);
         m_setMensagem(QStringLiteral("Erro: ") + error.description());
     }
+    return false;
 }
 
 } // namespace qc

@@ -59,8 +59,9 @@ public:
     void LerFoto(const QString& Tabela, const QString& CampoFoto, const QString& CampoChave,
                  const QString& ValorChave, PictureHolder& Imagem, const QString& Unidade);
 
-    // Replaces the photo of the row that Filtro selects with the JPEG bytes Foto.
-    void GravarFoto(const QString& Tabela, const QString& CampoFoto, const QString& Filtro,
+    // Replaces the photo of the row that Filtro selects with the JPEG bytes Foto; true
+    // when the row now holds them ("Foto salva com sucesso").
+    bool GravarFoto(const QString& Tabela, const QString& CampoFoto, const QString& Filtro,
                     const QVariantList& FiltroValores, const QByteArray& Foto);
 
 private:

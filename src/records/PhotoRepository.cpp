@@ -44,6 +44,13 @@ struct Dialect
         }
         return QStringLiteral("DATALENGTH(%1)").arg(column);
     }
+    // A column name that might be a reserved word in one of the engines.
+    QString quoted(const QString& column) const
+    {
+        ProviderConnection::checkIdentifier(column);
+        return sqlServer() ? QLatin1Char('[') + column + QLatin1Char(']')
+                           : QLatin1Char('"') + column + QLatin1Char('"');
+    }
     QString hasPhoto() const
     {
         return QStringLiteral("MAX(CASE WHEN foto IS NULL THEN 0 WHEN %1 = 0 THEN 0 ELSE 1 END)")
@@ -247,18 +254,32 @@ PhotoRepository::StudentPage PhotoRepository::students(const QString& unit, bool
                                                        const std::optional<QString>& after,
                                                        int pageSize)
 {
+    return students(unit, onlyWithPhoto ? PhotoFilter::WithPhoto : PhotoFilter::Any, after,
+                    pageSize, QString());
+}
+
+PhotoRepository::StudentPage PhotoRepository::students(const QString& unit, PhotoFilter filter,
+                                                       const std::optional<QString>& after,
+                                                       int pageSize, const QString& nameColumn)
+{
     // Grouped, so that the rows of one number never fall on two pages.
     const ResultTable table = onConnection([&](Connection& cn) {
         const Dialect dialect{cn.engine()};
         QString sql = QStringLiteral("SELECT ") + dialect.top(pageSize) +
                       QStringLiteral("matricula, ") + dialect.hasPhoto() +
-                      QStringLiteral(" AS comfoto FROM Aca_FichaCadastralAluno WHERE "
-                                     "codigounidade = ? AND matricula IS NOT NULL");
+                      QStringLiteral(" AS comfoto");
+        if (!nameColumn.isEmpty())
+            sql +=
+                QStringLiteral(", MAX(") + dialect.quoted(nameColumn) + QStringLiteral(") AS nome");
+        sql += QStringLiteral(" FROM Aca_FichaCadastralAluno WHERE codigounidade = ? AND "
+                              "matricula IS NOT NULL");
         if (after)
             sql += QStringLiteral(" AND matricula > ?");
         sql += QStringLiteral(" GROUP BY matricula");
-        if (onlyWithPhoto)
-            sql += QStringLiteral(" HAVING ") + dialect.hasPhoto() + QStringLiteral(" = 1");
+        if (filter != PhotoFilter::Any)
+            sql += QStringLiteral(" HAVING ") + dialect.hasPhoto() +
+                   (filter == PhotoFilter::WithPhoto ? QStringLiteral(" = 1")
+                                                     : QStringLiteral(" = 0"));
         sql += QStringLiteral(" ORDER BY matricula") + dialect.limit(pageSize);
         return cn.provider().query(sql, after ? QVariantList{unit, *after} : QVariantList{unit});
     });
@@ -266,8 +287,75 @@ PhotoRepository::StudentPage PhotoRepository::students(const QString& unit, bool
     for (const QVector<QVariant>& row : table.rows) {
         page.enrolments.append(row.at(0).toString());
         page.hasPhoto.append(row.at(1).toLongLong() != 0);
+        if (!nameColumn.isEmpty())
+            page.names.append(ProviderConnection::isNull(row.at(2)) ? QString()
+                                                                    : row.at(2).toString());
     }
     return page;
+}
+
+qint64 PhotoRepository::countStudents(const QString& unit)
+{
+    return count(QStringLiteral("SELECT COUNT(*) AS n FROM (SELECT matricula FROM "
+                                "Aca_FichaCadastralAluno WHERE codigounidade = ? AND matricula "
+                                "IS NOT NULL GROUP BY matricula) AS alunos"),
+                 {unit});
+}
+
+QString PhotoRepository::nameColumnOf(const QString& setting)
+{
+    // Checked before it comes near a statement; then looked up among the table's own
+    // columns, so that only a column that exists is ever named.
+    ProviderConnection::checkIdentifier(setting);
+    const ResultTable table = onConnection([&](Connection& cn) {
+        return cn.provider().query(
+            QStringLiteral("SELECT * FROM Aca_FichaCadastralAluno WHERE 1 = 0"), {});
+    });
+    for (const QString& column : table.columns)
+        if (column.compare(setting, Qt::CaseInsensitive) == 0)
+            return column;
+    throw Error(
+        QStringLiteral("A tabela Aca_FichaCadastralAluno não tem a coluna \"%1\".").arg(setting));
+}
+
+QString PhotoRepository::studentName(const QString& unit, const QString& enrolment,
+                                     const QString& nameColumn)
+{
+    const ResultTable table = onConnection([&](Connection& cn) {
+        const QString statement =
+            QStringLiteral("SELECT ") + Dialect{cn.engine()}.quoted(nameColumn) +
+            QStringLiteral(" FROM Aca_FichaCadastralAluno WHERE codigounidade = ? AND "
+                           "matricula = ?");
+        return cn.provider().query(statement, {unit, enrolment}, 1);
+    });
+    if (table.rows.isEmpty() || ProviderConnection::isNull(table.rows.first().first()))
+        return QString();
+    return table.rows.first().first().toString();
+}
+
+bool PhotoRepository::replacePhotoIf(const QString& unit, const QString& enrolment,
+                                     const QByteArray& expected,
+                                     const std::optional<QByteArray>& replacement)
+{
+    // One statement: the comparison and the change are one step for the engine, so a
+    // store from another station either comes before it (nothing changes) or after it.
+    // A NULL goes in as text: a NULL parameter carries a type that SQL Server will not
+    // turn into varbinary.
+    QString statement = QStringLiteral("UPDATE Aca_FichaCadastralAluno SET foto = ");
+    QVariantList values;
+    if (replacement) {
+        statement += QLatin1Char('?');
+        values.append(*replacement);
+    } else {
+        statement += QStringLiteral("NULL");
+    }
+    statement += QStringLiteral(" WHERE codigounidade = ? AND matricula = ? AND foto = ? AND "
+                                "(SELECT COUNT(*) FROM Aca_FichaCadastralAluno WHERE "
+                                "codigounidade = ? AND matricula = ?) = 1");
+    values << unit << enrolment << expected << unit << enrolment;
+    if (m_probe)
+        m_probe->opened(statement);
+    return onConnection([&](Connection& cn) { return cn.execute(statement, values) == 1; });
 }
 
 } // namespace qc

@@ -50,6 +50,13 @@ public:
     {
         QStringList enrolments;
         QList<bool> hasPhoto;
+        QStringList names; // one per student when a name column was asked for, else none
+    };
+    enum class PhotoFilter
+    {
+        Any,
+        WithPhoto,
+        WithoutPhoto,
     };
 
     // Enrolment numbers fetched per statement while walking a unit.
@@ -90,6 +97,25 @@ public:
     // an enrolment number are never reached (the window cannot reach them either).
     StudentPage students(const QString& unit, bool onlyWithPhoto,
                          const std::optional<QString>& after, int pageSize = PageSize);
+    // The same walk kept to the students with or without a photo, each with the value of
+    // the student table's column nameColumn (a plain identifier, as nameColumnOf gives it)
+    // when one is named.
+    StudentPage students(const QString& unit, PhotoFilter filter,
+                         const std::optional<QString>& after, int pageSize,
+                         const QString& nameColumn);
+    // Students (distinct enrolment numbers) of the unit.
+    qint64 countStudents(const QString& unit);
+    // The student table's column that `setting` names, spelt as the table has it (case
+    // aside). Throws Error when it is no plain name or the table has no such column.
+    QString nameColumnOf(const QString& setting);
+    // The value of nameColumn in the student's first row (empty when none).
+    QString studentName(const QString& unit, const QString& enrolment, const QString& nameColumn);
+
+    // Puts `replacement` (nullopt: no photo) in the student's row, in one statement, only
+    // while the row is the unit's only one for that number and still holds exactly
+    // `expected`. False when it changed nothing.
+    bool replacePhotoIf(const QString& unit, const QString& enrolment, const QByteArray& expected,
+                        const std::optional<QByteArray>& replacement);
 
 private:
     template <typename Work> auto onConnection(Work&& work);

@@ -17,12 +17,15 @@
 #include "settings/FrmConfig.h"
 #include "settings/StationSettings.h"
 #include "shell/PhotoControls.h"
+#include "shell/PhotoDay.h"
+#include "shell/StudentsPanel.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
@@ -97,6 +100,59 @@ FrmImageCapture::FrmImageCapture(const StationServices& services, QWidget* paren
         *m_services.settings);
     ui->mnuEnquadrar->setChecked(m_faceFraming->isOn());
     connect(ui->mnuEnquadrar, &QAction::triggered, this, &FrmImageCapture::mnuEnquadrar_Click);
+
+    addPhotoDay();
+}
+
+void FrmImageCapture::addPhotoDay()
+{
+    m_photoDay = std::make_unique<PhotoDay>(PhotoDayControls{this, ui->cmbUnidade, ui->txtMatricula,
+                                                             ui->lblMensagem, ui->cmdStart,
+                                                             ui->cmdStop, ui->ImagXpress2},
+                                            *m_module1, *m_services.settings, *m_camera);
+    m_mnuAlunos = new QAction(QStringLiteral("Alunos da unidade"), this);
+    m_mnuAlunos->setObjectName(QStringLiteral("mnuAlunos"));
+    m_mnuAlunos->setCheckable(true);
+    m_mnuAlunos->setChecked(m_photoDay->isShown());
+    // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y undo and redo typing in "Matricula"; Ctrl+Alt+Z is
+    // free on every platform and still reads as an undo.
+    m_mnuDesfazer = new QAction(QStringLiteral("Desfazer última foto"), this);
+    m_mnuDesfazer->setObjectName(QStringLiteral("mnuDesfazer"));
+    m_mnuDesfazer->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Z));
+    m_mnuDesfazer->setShortcutContext(Qt::WindowShortcut);
+    m_mnuDesfazer->setEnabled(false);
+    ui->mnuArquivo->insertActions(ui->mnuSep1, {m_mnuAlunos, m_mnuDesfazer});
+    addAction(m_mnuDesfazer);
+
+    connect(m_mnuAlunos, &QAction::triggered, this, &FrmImageCapture::mnuAlunos_Click);
+    connect(m_mnuDesfazer, &QAction::triggered, this, &FrmImageCapture::mnuDesfazer_Click);
+    connect(m_photoDay.get(), &PhotoDay::undoAvailable, m_mnuDesfazer, &QAction::setEnabled);
+    connect(ui->cmbUnidade, &QComboBox::currentIndexChanged, m_photoDay.get(),
+            &PhotoDay::unitChanged);
+    connect(ui->txtMatricula, &QLineEdit::returnPressed, m_photoDay.get(),
+            &PhotoDay::matriculaEntered);
+    if (m_photoDay->isShown())
+        mnuAlunos_Click(true);
+}
+
+// The panel stands to the right of the designed area, which keeps its place and size.
+void FrmImageCapture::layOutPhotoDay()
+{
+    const bool shown = m_photoDay->isShown();
+    const int top = menuBar()->sizeHint().height();
+    m_photoDay->panel().setGeometry(820, top, StudentsPanel::PanelWidth, 629);
+    setFixedSize(820 + (shown ? StudentsPanel::PanelWidth : 0), 629 + top);
+}
+
+void FrmImageCapture::mnuAlunos_Click(bool checked)
+{
+    m_photoDay->setShown(checked);
+    layOutPhotoDay();
+}
+
+void FrmImageCapture::mnuDesfazer_Click()
+{
+    m_photoDay->undoLastPhoto();
 }
 
 FrmImageCapture::~FrmImageCapture()
@@ -354,7 +410,7 @@ void FrmImageCapture::cmdVerFoto_Click()
 void FrmImageCapture::Command1_Click()
 {
     PhotoControls controls(ui->ImagXpress2, ui->lblMensagem, ui->txtMatricula, ui->cmbUnidade);
-    PhotoPanel(controls, *m_module1).Command1_Click();
+    PhotoPanel(controls, *m_module1, m_photoDay.get()).Command1_Click();
 }
 
 } // namespace qc

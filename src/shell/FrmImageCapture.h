@@ -21,6 +21,7 @@ class FaceFraming;
 class FrmConfig;
 class JpegExport;
 class Module1;
+class PhotoDay;
 class SettingsStore;
 
 // The capture window. It lays out the design's controls and connects each user event
@@ -58,6 +59,10 @@ public:
     FaceFraming& faceFraming() const { return *m_faceFraming; }
     // The shared connection cnBanco and the procedures on it.
     Module1& module1() const { return *m_module1; }
+    // The unit's students panel, the keyboard round and the undo of the last store.
+    PhotoDay& photoDay() const { return *m_photoDay; }
+    QAction* mnuAlunos() const { return m_mnuAlunos; }
+    QAction* mnuDesfazer() const { return m_mnuDesfazer; }
 
 public slots:
     void cmdStart_Click();
@@ -72,6 +77,8 @@ public slots:
     void mnuConfig_Click();
     void mnuEnquadrar_Click(bool checked);
     void cmbZoom_Click();
+    void mnuAlunos_Click(bool checked);
+    void mnuDesfazer_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,6 +89,8 @@ private:
 
     void applyDesign();
     void connectHandlers();
+    void addPhotoDay();
+    void layOutPhotoDay();
 
     StationServices m_services;
     std::unique_ptr<CropZoom> m_cropZoom;
@@ -92,6 +101,9 @@ private:
     std::unique_ptr<SettingsStore> m_ownSettings;
     std::unique_ptr<Module1> m_module1;
     std::unique_ptr<FaceFraming> m_faceFraming;
+    std::unique_ptr<PhotoDay> m_photoDay;
+    QAction* m_mnuAlunos = nullptr;
+    QAction* m_mnuDesfazer = nullptr;
     bool m_unloading = false;
     bool m_centred = false;
 };

@@ -13,6 +13,7 @@
 #include "ui_frmImageCapture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -118,6 +119,19 @@ private:
     }
 
 private slots:
+    // The model where the station is installed is the one the shared detector loads:
+    // Debian's libdlib-data on Linux, the program's own folder on Windows (the MSI puts
+    // it there; the test program gets it beside itself the same way).
+    void installedLandmarkModelIsLoaded()
+    {
+        const QFileInfo model(qc::FaceDetector::defaultLandmarkModel());
+#ifdef Q_OS_WIN
+        QCOMPARE(model.absolutePath(), QCoreApplication::applicationDirPath());
+#endif
+        QVERIFY2(model.isFile(), qPrintable(model.filePath()));
+        QVERIFY(qc::FaceDetector::shared().hasLandmarks());
+    }
+
     void damagedLandmarkModelIsLoggedAndFramingGoesOn_data()
     {
         QTest::addColumn<QByteArray>("contents");

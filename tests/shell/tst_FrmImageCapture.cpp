@@ -238,16 +238,25 @@ private slots:
         QCOMPARE(top.size(), 1);
         QCOMPARE(top.first()->text(), QStringLiteral("Arquivo"));
         const QList<QAction*> items = top.first()->menu()->actions();
-        QCOMPARE(items.size(), 4);
+        QCOMPARE(items.size(), 6);
         QCOMPARE(items[0]->text(), QStringLiteral("Configuração"));
         QCOMPARE(items[0]->objectName(), QStringLiteral("mnuConfig"));
         QCOMPARE(items[1]->text(), QStringLiteral("Enquadrar rosto automaticamente"));
         QVERIFY(items[1]->isCheckable());
         QVERIFY(items[1]->isChecked());
-        QVERIFY(items[2]->isSeparator());
-        QCOMPARE(items[3]->text(), QStringLiteral("Sair"));
+        // The students panel, off on a first start, and the undo of the last store.
+        QCOMPARE(items[2]->text(), QStringLiteral("Alunos da unidade"));
+        QVERIFY(items[2]->isCheckable());
+        QVERIFY(!items[2]->isChecked());
+        QCOMPARE(items[3]->text(), QStringLiteral("Desfazer última foto"));
+        QVERIFY(!items[3]->isEnabled());
+        QVERIFY(items[4]->isSeparator());
+        QCOMPARE(items[5]->text(), QStringLiteral("Sair"));
+        // The designed entries keep no shortcut; the undo's is one a text field never takes.
         for (QAction* item : items)
-            QVERIFY(item->shortcut().isEmpty());
+            QCOMPARE(item->shortcut(), item == items[3]
+                                           ? QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Z)
+                                           : QKeySequence());
     }
 
     void startUpWithoutDriverOrServer()

@@ -11,6 +11,10 @@
 # holds a copy of the folder and the Wine prefix of this run, so the demo database is
 # made afresh.
 # The station reports its status line through QUVELOCAP_STATUS_FILE (no OCR here).
+#
+# An installed copy is run where it is instead: E2E_WINEPREFIX names the prefix it was
+# installed in (used as it is, not copied), STATION_FOLDER is the installed folder, and
+# E2E_SHORTCUT, when given, is the Start-menu shortcut to start it through (Unix path).
 set -euo pipefail
 
 station_dir=$1 ui=$2 work=$3 template=$4 exe=${5:-}
@@ -33,10 +37,16 @@ done
 [[ -f $station_dir/quvelocap.exe ]] || { echo "e2e: no $station_dir/quvelocap.exe (bash scripts/windows-build.sh)" >&2; exit 1; }
 rm -rf -- "$work"
 mkdir -p "$work"
-cp -a "$station_dir" "$work/station"
-station_dir=$work/station
-[[ -z $exe ]] || cp "$exe" "$station_dir/quvelocap.exe"
-export WINEPREFIX=$work/prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+installed_prefix=${E2E_WINEPREFIX:-}
+if [[ -n $installed_prefix ]]; then
+    export WINEPREFIX=$installed_prefix
+else
+    cp -a "$station_dir" "$work/station"
+    station_dir=$work/station
+    [[ -z $exe ]] || cp "$exe" "$station_dir/quvelocap.exe"
+    export WINEPREFIX=$work/prefix
+fi
+export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe="
 # The windows platform plugin: Wine hides the Unix QT_* variables anyway.
 unset QT_QPA_PLATFORM WINEQT_QPA_PLATFORM
 windows_path() { echo "Z:${1//\//\\}"; }
@@ -78,15 +88,24 @@ xvfb_pid=$!
 wait_until "Xvfb to choose a display" test -s "$work/display"
 export DISPLAY=:$(head -n1 "$work/display")
 step "virtual display $DISPLAY"
-if [[ -f $template/.ready ]]; then
+if [[ -n $installed_prefix ]]; then
+    :
+elif [[ -f $template/.ready ]]; then
     cp -a "$template" "$WINEPREFIX"
 else
     wineboot -i >/dev/null 2>&1
 fi
 
-# --- the station, as copied to a Windows PC ----------------------------------------------
-QUVELOCAP_STATUS_FILE=$(windows_path "$status") \
-    wine "$station_dir/quvelocap.exe" --demo >"$work/station.log" 2>&1 &
+# --- the station, as copied to a Windows PC or installed there ---------------------------
+if [[ -n ${E2E_SHORTCUT:-} ]]; then
+    # As a click on the shortcut starts it; start waits for the station and hands on
+    # its exit status.
+    launch=(wine start /wait /unix "$E2E_SHORTCUT")
+else
+    launch=(wine "$station_dir/quvelocap.exe" --demo)
+fi
+step "starting ${launch[*]:1}"
+QUVELOCAP_STATUS_FILE=$(windows_path "$status") "${launch[@]}" >"$work/station.log" 2>&1 &
 station_pid=$!
 
 find_window() {
@@ -98,6 +117,13 @@ eval "$(xdotool getwindowgeometry --shell "$main")"
 menu_h=$((HEIGHT - 629))
 ((WIDTH == 820 && menu_h > 0)) || fail "window is ${WIDTH}x${HEIGHT}, not 820 wide with a menu bar above 629"
 step "capture window $main, ${WIDTH}x${HEIGHT} at $X,$Y, menu bar $menu_h px"
+if [[ -n ${E2E_SHORTCUT:-} ]]; then
+    # quvelocap.exe is a console program: started as Explorer starts it, the console
+    # window Windows gives it must go, leaving the station alone on the screen.
+    station_alone() { [[ -z $(xdotool search --onlyvisible --name . 2>/dev/null | grep -vx "$main") ]]; }
+    wait_until "the station's window alone on the screen, no console beside it" station_alone
+    step "no console window beside the station"
+fi
 
 rect() {
     local line
