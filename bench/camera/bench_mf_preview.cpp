@@ -17,7 +17,6 @@
 #include "camera/mf/MfFormats.h"
 #include "camera/mf/MfFrameStore.h"
 
-#include "camera/JpegEncoder.h"
 #include "camera/TestFrames.h"
 
 #include <QGuiApplication>
@@ -40,6 +39,22 @@ struct Frames
     std::vector<QByteArray> mjpeg;
 };
 
+// 4:2:2 at quality 85, as USB webcams typically send it; TurboJPEG's encoder, so that
+// the program needs nothing the station does not ship.
+QByteArray mjpegFrame(const QImage& picture)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    tjhandle encoder = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    tjCompress2(encoder, rgb.constBits(), rgb.width(), int(rgb.bytesPerLine()), rgb.height(),
+                TJPF_RGB, &jpeg, &size, TJSAMP_422, 85, 0);
+    QByteArray frame(reinterpret_cast<const char*>(jpeg), qsizetype(size));
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return frame;
+}
+
 Frames cameraFrames(const QString& sourceDir)
 {
     Frames frames;
@@ -51,8 +66,7 @@ Frames cameraFrames(const QString& sourceDir)
             std::exit(1);
         }
         frames.nv12.push_back(toNv12(picture));
-        // 4:2:2 at quality 85, as USB webcams typically send it.
-        frames.mjpeg.push_back(encodeMjpegFrame(picture, 85, 2, 1, true));
+        frames.mjpeg.push_back(mjpegFrame(picture));
     }
     return frames;
 }
