@@ -10,6 +10,11 @@
 #                                  window of the same size; windows platform plugin on Xvfb
 #   sqlite_*_store_read            bench_photo_road.exe: the photo stored and read back by
 #                                  the station's records, against sqlite3's C API
+#   mf_nv12_preview, mf_mjpeg_preview
+#                                  bench_mf_preview.exe: a Windows camera's 640 x 480 frame
+#                                  (the tests' portraits as NV12 and as MJPEG) into the
+#                                  400 x 400 preview, against the plain NV12 conversion and
+#                                  TurboJPEG's decode alone
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$here/build-windows}" && pwd)
@@ -80,3 +85,7 @@ awk -v s="$s" -v b="$b" 'BEGIN { printf "ratio windows_start_to_first_paint %.3f
 # The photo's road: the program measures itself against sqlite3 in the same process.
 cp "$build/bench/windows/bench_photo_road.exe" "$floor/"
 wine "$floor/bench_photo_road.exe" 2>/dev/null | tr -d '\r'
+
+# The Windows camera's preview: the program measures itself against its floors.
+cp "$build/bench/windows/bench_mf_preview.exe" "$floor/"
+wine "$floor/bench_mf_preview.exe" "Z:$here" 2>/dev/null | tr -d '\r'

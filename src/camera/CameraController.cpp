@@ -1,5 +1,7 @@
 #include "camera/CameraController.h"
 
+#include "camera/CameraMessages.h"
+
 #include "core/Desktop.h"
 #include "imaging/ImageControl.h"
 #include "imaging/PictureBox.h"
@@ -21,49 +23,6 @@ constexpr qintptr True = -1;
 const QString NoFrameText =
     QStringLiteral("A câmera não enviou nenhuma imagem; nada foi capturado.");
 const QString NoDeviceEntry = QStringLiteral("No Device Available");
-
-QString withReason(QString text, const CaptureError& error)
-{
-    if (!error.reason.isEmpty())
-        text += QStringLiteral("\n\nMotivo informado pelo driver: ") + error.reason;
-    return text;
-}
-
-QString openFailureText(const CaptureError& error)
-{
-    QString text = QStringLiteral("Não foi possível abrir a câmera");
-    switch (error.kind) {
-    case CaptureError::Kind::Absent:
-        text += QStringLiteral(": nenhuma câmera foi escolhida em Dispositivos.");
-        break;
-    case CaptureError::Kind::Busy:
-        text += QStringLiteral(": ela está sendo usada por outro programa.");
-        break;
-    case CaptureError::Kind::Denied:
-        text += QStringLiteral(": este usuário não tem permissão para usá-la.");
-        break;
-    case CaptureError::Kind::Unsupported:
-        text += QStringLiteral(": ela não oferece um formato de imagem que a estação saiba ler.");
-        break;
-    case CaptureError::Kind::Gone:
-        text += QStringLiteral(": ela não está mais conectada.");
-        break;
-    case CaptureError::Kind::None:
-    case CaptureError::Kind::Failed:
-        text += QLatin1Char('.');
-        break;
-    }
-    return withReason(text, error);
-}
-
-QString streamEndedText(const CaptureError& error)
-{
-    return withReason(
-        error.kind == CaptureError::Kind::Gone
-            ? QStringLiteral("A câmera foi desconectada e a visualização foi encerrada.")
-            : QStringLiteral("A câmera parou de enviar imagens e a visualização foi encerrada."),
-        error);
-}
 
 } // namespace
 
@@ -139,7 +98,7 @@ void CameraController::streamEnded(CaptureWindowHandle window, const CaptureErro
         // A camera that went from the list as well leaves nothing to preview.
         if (m_entries.empty())
             m_ui.cmdStart->setEnabled(false);
-        m_desktop.messageBox(streamEndedText(error), QString(), Desktop::Icon::Warning);
+        m_desktop.messageBox(cameraStreamEndedText(error), QString(), Desktop::Icon::Warning);
     } else if (window == JanelaWebcam && WebcamConectada) {
         // The next "So&urce >>" connects afresh.
         STOPCAM();
@@ -179,7 +138,8 @@ void CameraController::IniciarPreview()
         m_library.destroyWindow(JanelaPreview);
         m_ui.cmdSave->setEnabled(false);
         PreviewAtivo = false;
-        m_desktop.messageBox(openFailureText(connected.error()), QString(), Desktop::Icon::Warning);
+        m_desktop.messageBox(cameraOpenFailureText(connected.error()), QString(),
+                             Desktop::Icon::Warning);
     }
 }
 

@@ -6,46 +6,77 @@
 
 namespace qc {
 
-CameraMonitor::CameraMonitor(QObject* parent) : QObject(parent), m_udev(udev_new())
+struct CameraMonitor::Watch
 {
-    if (!m_udev)
-        return;
-    udev_queue* queue = udev_queue_new(m_udev);
-    const bool daemon = queue && udev_queue_get_udev_is_active(queue);
-    udev_queue_unref(queue);
-    m_source = daemon ? QStringLiteral("udev") : QStringLiteral("kernel");
-    m_monitor = udev_monitor_new_from_netlink(m_udev, daemon ? "udev" : "kernel");
-    if (!m_monitor)
-        return;
-    if (udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "video4linux", nullptr) < 0 ||
-        udev_monitor_enable_receiving(m_monitor) < 0) {
-        udev_monitor_unref(m_monitor);
-        m_monitor = nullptr;
-        return;
+    udev* context = nullptr;
+    udev_monitor* monitor = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QString source;
+
+    ~Watch()
+    {
+        notifier.reset();
+        if (monitor)
+            udev_monitor_unref(monitor);
+        if (context)
+            udev_unref(context);
     }
-    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &CameraMonitor::receive);
-}
 
-CameraMonitor::~CameraMonitor()
-{
-    delete m_notifier;
-    if (m_monitor)
-        udev_monitor_unref(m_monitor);
-    if (m_udev)
-        udev_unref(m_udev);
-}
+    bool start()
+    {
+        context = udev_new();
+        if (!context)
+            return false;
+        udev_queue* queue = udev_queue_new(context);
+        const bool daemon = queue && udev_queue_get_udev_is_active(queue);
+        udev_queue_unref(queue);
+        source = daemon ? QStringLiteral("udev") : QStringLiteral("kernel");
+        monitor = udev_monitor_new_from_netlink(context, daemon ? "udev" : "kernel");
+        if (!monitor)
+            return false;
+        if (udev_monitor_filter_add_match_subsystem_devtype(monitor, "video4linux", nullptr) < 0 ||
+            udev_monitor_enable_receiving(monitor) < 0) {
+            udev_monitor_unref(monitor);
+            monitor = nullptr;
+            return false;
+        }
+        return true;
+    }
 
-void CameraMonitor::receive()
-{
     // A camera brings several nodes at once; all that are waiting make one change.
-    bool any = false;
-    while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
-        udev_device_unref(device);
-        any = true;
+    bool receive()
+    {
+        bool any = false;
+        while (udev_device* device = udev_monitor_receive_device(monitor)) {
+            udev_device_unref(device);
+            any = true;
+        }
+        return any;
     }
-    if (any)
-        emit camerasChanged();
+};
+
+CameraMonitor::CameraMonitor(QObject* parent) : QObject(parent), m_watch(std::make_unique<Watch>())
+{
+    if (!m_watch->start())
+        return;
+    m_watch->notifier = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(m_watch->monitor),
+                                                          QSocketNotifier::Read);
+    connect(m_watch->notifier.get(), &QSocketNotifier::activated, this, [this] {
+        if (m_watch->receive())
+            emit camerasChanged();
+    });
+}
+
+CameraMonitor::~CameraMonitor() = default;
+
+bool CameraMonitor::isActive() const
+{
+    return m_watch->monitor != nullptr;
+}
+
+QString CameraMonitor::source() const
+{
+    return m_watch->source;
 }
 
 } // namespace qc

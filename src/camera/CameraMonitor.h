@@ -1,17 +1,18 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
-class QSocketNotifier;
-struct udev;
-struct udev_monitor;
+#include <memory>
 
 namespace qc {
 
-// Tells when video devices are plugged in or out, through udev's monitor. Where udev's
-// daemon runs, its events come after it has made the device node ready for the user;
-// where none runs (a minimal system with devtmpfs alone), the kernel's own events are
-// taken, whose nodes devtmpfs has already made.
+// Tells when video devices are plugged in or out. On Linux through udev's monitor:
+// where udev's daemon runs, its events come after it has made the device node ready
+// for the user; where none runs (a minimal system with devtmpfs alone), the kernel's
+// own events are taken, whose nodes devtmpfs has already made. On Windows through the
+// device-interface notifications of the camera classes, which reach a hidden window of
+// the station's and are picked out of its messages by a native event filter.
 class CameraMonitor : public QObject
 {
     Q_OBJECT
@@ -20,22 +21,18 @@ public:
     explicit CameraMonitor(QObject* parent = nullptr);
     ~CameraMonitor() override;
 
-    // False when no monitor could be set up (no netlink socket, say).
-    bool isActive() const { return m_monitor != nullptr; }
-    // "udev" or "kernel": whose events are taken.
-    QString source() const { return m_source; }
+    // False when no monitor could be set up (no netlink socket, no window to notify).
+    bool isActive() const;
+    // Whose events are taken: "udev", "kernel" or "windows".
+    QString source() const;
 
 signals:
     // One or more video devices came or went.
     void camerasChanged();
 
 private:
-    void receive();
-
-    udev* m_udev = nullptr;
-    udev_monitor* m_monitor = nullptr;
-    QSocketNotifier* m_notifier = nullptr;
-    QString m_source;
+    struct Watch; // the platform's side
+    std::unique_ptr<Watch> m_watch;
 };
 
 } // namespace qc

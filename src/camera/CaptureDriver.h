@@ -45,6 +45,17 @@ public:
     virtual bool setControl(quint32 id, int value) = 0;
     virtual int controlValue(quint32 id) const = 0;
 
+    // Shows the device's own settings dialog, modal, owned by the native window given;
+    // false when the device has none (the station then builds its own from controls()).
+    virtual bool showPropertyPage(quintptr ownerWindow)
+    {
+        Q_UNUSED(ownerWindow);
+        return false;
+    }
+    // The device has left the machine's list of cameras. A stream that a vanished device
+    // does not end by itself is ended here, as if it had (streamEnded, kind Gone).
+    virtual void deviceRemoved() {}
+
 signals:
     void frameArrived();
     // The stream ended without close() being asked for: the device vanished or failed.

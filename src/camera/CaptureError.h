@@ -16,6 +16,7 @@ struct CaptureError
         Denied,      // the user may not open the device
         Unsupported, // no picture format the station can read
         Gone,        // unplugged, or the device went away
+        Privacy,     // Windows' camera privacy setting keeps desktop programs from it
         Failed       // anything else
     };
 

@@ -138,10 +138,15 @@ void CaptureWindow::showLatest(bool evenIfSeen)
 
 bool CaptureWindow::showSourceDialog()
 {
-    if (!m_driver || m_driver->controls().isEmpty())
+    if (!m_driver)
         return false;
     // A hidden capture window cannot carry a dialog; its owner, the main window, does.
     QWidget* owner = isVisible() ? window() : parentWidget();
+    // The device's own page first, the dialog every program shows for it.
+    if (m_driver->showPropertyPage(owner ? quintptr(owner->window()->internalWinId()) : 0))
+        return true;
+    if (!m_driver || m_driver->controls().isEmpty())
+        return false;
     SourceDialog dialog(*m_driver, owner);
     dialog.exec();
     return true;

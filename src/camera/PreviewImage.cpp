@@ -9,6 +9,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qc {
 
 namespace {
@@ -45,6 +49,45 @@ inline quint32 mix(quint32 a, quint32 b, unsigned w)
     const quint32 rb = (((a & 0xff00ffu) * v + (b & 0xff00ffu) * w) >> 8) & 0xff00ffu;
     const quint32 ag = (((a >> 8) & 0xff00ffu) * v + ((b >> 8) & 0xff00ffu) * w) & 0xff00ff00u;
     return rb | ag;
+}
+
+// One line stretched across: each pixel mixed from its two source pixels. With SSE2
+// (every x86-64 processor) two pixels at a time, all channels at once, with exactly
+// the arithmetic of mix().
+void stretchAcross(const quint32* in, const Axis& across, quint32* line, int width)
+{
+    // Held in locals: the stores to line could otherwise alias the tables, which would
+    // then be read again for every pixel.
+    const int* first = across.first.data();
+    const int* second = across.second.data();
+    const std::uint16_t* weight = across.weight.data();
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i full = _mm_set1_epi16(256);
+    for (; x + 2 <= width; x += 2) {
+        const __m128i a =
+            _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(in[first[x]])),
+                                                 _mm_cvtsi32_si128(int(in[first[x + 1]]))),
+                              zero);
+        const __m128i b =
+            _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(in[second[x]])),
+                                                 _mm_cvtsi32_si128(int(in[second[x + 1]]))),
+                              zero);
+        // The two weights spread over their pixel's four channels in registers: built
+        // through memory, the vector would wait on its stores every time.
+        const __m128i pair = _mm_cvtsi32_si128(int(weight[x]) | int(weight[x + 1]) << 16);
+        const __m128i twice = _mm_unpacklo_epi16(pair, pair);
+        const __m128i w = _mm_unpacklo_epi32(twice, twice);
+        // a * (256 - w) + b * w stays below 65536: exact in unsigned 16-bit lanes.
+        const __m128i sum =
+            _mm_add_epi16(_mm_mullo_epi16(a, _mm_sub_epi16(full, w)), _mm_mullo_epi16(b, w));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(line + x),
+                         _mm_packus_epi16(_mm_srli_epi16(sum, 8), zero));
+    }
+#endif
+    for (; x < width; ++x)
+        line[x] = mix(in[first[x]], in[second[x]], weight[x]);
 }
 
 // Two lines of bytes mixed by weight w (0..256) of the second; written so that the
@@ -94,12 +137,10 @@ const YuvTables& yuvTables()
 // Packed 4:2:2 (two pixels in four bytes) to the preview: lines mixed first, where the
 // bytes are contiguous, then each preview pixel takes its luma from two neighbours and
 // the chroma of the pair it falls in.
-QImage stretchPacked422(const uchar* data, int width, int height, std::size_t bytesPerLine,
-                        int yOffset, int uOffset, int vOffset, QSize area)
+void stretchPacked422(const uchar* data, int width, int height, std::size_t bytesPerLine,
+                      int yOffset, int uOffset, int vOffset, QImage& out)
 {
-    QImage out(area, QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
+    const QSize area = out.size();
     const Axis across(width, area.width());
     const Axis down(height, area.height());
     const YuvTables& t = yuvTables();
@@ -124,23 +165,47 @@ QImage stretchPacked422(const uchar* data, int width, int height, std::size_t by
             dst[ox] = t.rgb(y, pair[uOffset], pair[vOffset]);
         }
     }
-    return out;
+}
+
+// NV12 (a luma plane, then one plane of interleaved U, V pairs at half size both ways)
+// to the preview: luma mixed as above, chroma taken from the pair a pixel falls in.
+void stretchNv12(const uchar* data, int width, int height, std::size_t bytesPerLine, QImage& out)
+{
+    const QSize area = out.size();
+    const Axis across(width, area.width());
+    const Axis down(height, area.height());
+    const YuvTables& t = yuvTables();
+    const uchar* chroma = data + bytesPerLine * std::size_t(height);
+    std::vector<uchar> mixed(static_cast<std::size_t>(width));
+    for (int oy = 0; oy < area.height(); ++oy) {
+        const std::size_t dy = std::size_t(oy);
+        const uchar* line = data + std::size_t(down.first[dy]) * bytesPerLine;
+        if (const unsigned w = down.weight[dy]) {
+            mixLines(line, data + std::size_t(down.second[dy]) * bytesPerLine, w, mixed.data(),
+                     std::size_t(width));
+            line = mixed.data();
+        }
+        const uchar* uv = chroma + std::size_t(down.first[dy] / 2) * bytesPerLine;
+        auto* dst = reinterpret_cast<quint32*>(out.scanLine(oy));
+        for (int ox = 0; ox < area.width(); ++ox) {
+            const std::size_t dx = std::size_t(ox);
+            const int x0 = across.first[dx];
+            const unsigned w = across.weight[dx];
+            const int y = (line[x0] * (256 - w) + line[across.second[dx]] * w) >> 8;
+            const uchar* pair = uv + (x0 & ~1);
+            dst[ox] = t.rgb(y, pair[0], pair[1]);
+        }
+    }
 }
 
 } // namespace
 
-QImage stretchToRgb32(const QImage& source, QSize size)
+namespace {
+
+// Bilinear stretch of src (Format_RGB32) over the whole of out (Format_RGB32).
+void stretchInto(const QImage& src, QImage& out)
 {
-    if (source.isNull() || size.isEmpty())
-        return QImage();
-    const QImage src = source.format() == QImage::Format_RGB32
-                           ? source
-                           : source.convertToFormat(QImage::Format_RGB32);
-    if (src.size() == size)
-        return src;
-    QImage out(size, QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
+    const QSize size = out.size();
     const Axis across(src.width(), size.width());
     const Axis down(src.height(), size.height());
     // Each source line is stretched across once and kept while the lines below use it.
@@ -155,11 +220,8 @@ QImage stretchToRgb32(const QImage& source, QSize size)
         const std::size_t k = held[0] == keep ? 1 : 0;
         held[k] = sy;
         quint32* line = lines[k].data();
-        const auto* in = reinterpret_cast<const quint32*>(src.constScanLine(sy));
-        for (int x = 0; x < size.width(); ++x) {
-            const std::size_t d = std::size_t(x);
-            line[x] = mix(in[across.first[d]], in[across.second[d]], across.weight[d]);
-        }
+        stretchAcross(reinterpret_cast<const quint32*>(src.constScanLine(sy)), across, line,
+                      size.width());
         return line;
     };
     const std::size_t lineBytes = std::size_t(size.width()) * 4;
@@ -175,6 +237,22 @@ QImage stretchToRgb32(const QImage& source, QSize size)
             std::memcpy(dst, a, lineBytes);
         }
     }
+}
+
+} // namespace
+
+QImage stretchToRgb32(const QImage& source, QSize size)
+{
+    if (source.isNull() || size.isEmpty())
+        return QImage();
+    const QImage src = source.format() == QImage::Format_RGB32
+                           ? source
+                           : source.convertToFormat(QImage::Format_RGB32);
+    if (src.size() == size)
+        return src;
+    QImage out(size, QImage::Format_RGB32);
+    if (!out.isNull())
+        stretchInto(src, out);
     return out;
 }
 
@@ -213,6 +291,7 @@ bool PreviewConverter::handles(std::uint32_t pixelFormat)
     switch (pixelFormat) {
     case V4L2_PIX_FMT_YUYV:
     case V4L2_PIX_FMT_UYVY:
+    case V4L2_PIX_FMT_NV12:
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
         return true;
@@ -237,9 +316,27 @@ QImage PreviewConverter::toPreview(std::uint32_t pixelFormat, int width, int hei
         const std::size_t line = bytesPerLine ? bytesPerLine : std::size_t(width) * 2;
         if (line < std::size_t(width) * 2 || size < line * std::size_t(height - 1) + width * 2)
             return QImage();
-        return pixelFormat == V4L2_PIX_FMT_YUYV
-                   ? stretchPacked422(data, width, height, line, 0, 1, 3, area)
-                   : stretchPacked422(data, width, height, line, 1, 0, 2, area);
+        QImage& out = target(area);
+        if (out.isNull())
+            return QImage();
+        if (pixelFormat == V4L2_PIX_FMT_YUYV)
+            stretchPacked422(data, width, height, line, 0, 1, 3, out);
+        else
+            stretchPacked422(data, width, height, line, 1, 0, 2, out);
+        return out;
+    }
+    case V4L2_PIX_FMT_NV12: {
+        // Whole 2 x 2 blocks and both planes, as for the packed formats above.
+        if (width % 2 || height % 2)
+            return QImage();
+        const std::size_t line = bytesPerLine ? bytesPerLine : std::size_t(width);
+        if (line < std::size_t(width) || size < line * std::size_t(height) * 3 / 2)
+            return QImage();
+        QImage& out = target(area);
+        if (out.isNull())
+            return QImage();
+        stretchNv12(data, width, height, line, out);
+        return out;
     }
     case V4L2_PIX_FMT_MJPEG:
     case V4L2_PIX_FMT_JPEG:
@@ -247,6 +344,20 @@ QImage PreviewConverter::toPreview(std::uint32_t pixelFormat, int width, int hei
     default:
         return QImage();
     }
+}
+
+QImage& PreviewConverter::target(QSize area)
+{
+    // The window holds the picture it shows until the next one replaces it, so of two
+    // buffers one is always free: the preview writes into it instead of allocating a
+    // picture for every frame (on Windows each such allocation is fresh pages).
+    for (QImage& buffer : m_out)
+        if (buffer.size() == area && buffer.isDetached())
+            return buffer;
+    QImage& buffer = m_out[m_next];
+    m_next = 1 - m_next;
+    buffer = QImage(area, QImage::Format_RGB32);
+    return buffer;
 }
 
 QImage PreviewConverter::fromJpeg(const unsigned char* data, std::size_t size, QSize area)
@@ -282,7 +393,13 @@ QImage PreviewConverter::fromJpeg(const unsigned char* data, std::size_t size, Q
                       int(m_decoded.bytesPerLine()), h, TJPF_BGRX, 0) != 0 &&
         tjGetErrorCode(m_jpeg) == TJERR_FATAL)
         return QImage();
-    return stretchToRgb32(m_decoded, area);
+    if (m_decoded.size() == area)
+        return m_decoded.copy();
+    QImage& out = target(area);
+    if (out.isNull())
+        return QImage();
+    stretchInto(m_decoded, out);
+    return out;
 }
 
 } // namespace qc

@@ -25,8 +25,8 @@ QImage stretchToRgb32(const QImage& source, QSize size);
 void paintPreview(QPainter& painter, QSize area, const QImage& shown);
 
 // Turns camera frames straight into the preview picture in one pass, for the formats
-// where that is cheaper than converting the whole frame first: YUYV and UYVY are read
-// in place, (M)JPEG is decoded by TurboJPEG at its own halved scale as long as the
+// where that is cheaper than converting the whole frame first: YUYV, UYVY and NV12 are
+// read in place, (M)JPEG is decoded by TurboJPEG at its own halved scale as long as the
 // half is at least half the area, then stretched. Other formats are not taken
 // (toPreview returns a null image).
 class PreviewConverter
@@ -46,9 +46,13 @@ public:
 
 private:
     QImage fromJpeg(const unsigned char* data, std::size_t size, QSize area);
+    // A picture of area's size that nobody else holds, to write the preview into.
+    QImage& target(QSize area);
 
     void* m_jpeg = nullptr; // tjhandle
     QImage m_decoded;       // reused between frames
+    QImage m_out[2];        // the preview pictures, taken in turn (see target())
+    int m_next = 0;
 };
 
 } // namespace qc

@@ -3,7 +3,6 @@
 #include "camera/CameraMonitor.h"
 #include "camera/CaptureWindow.h"
 #include "camera/TestPatternDriver.h"
-#include "camera/V4l2Driver.h"
 
 #include <algorithm>
 #include <utility>
@@ -52,28 +51,32 @@ void QtCaptureLibrary::updateCameras()
     if (m_devDir.isEmpty())
         return;
     const int room = std::max(0, MaxDrivers - int(m_given.size()));
-    std::vector<std::unique_ptr<V4l2Driver>> next;
+    std::vector<Camera> next;
     bool changed = false;
-    for (const V4l2Driver::Device& device : V4l2Driver::enumerate(m_devDir, room)) {
+    for (const CameraDevice& device : listCameraDevices(m_devDir, room)) {
         // A camera still there keeps its driver, so that a running preview goes on.
-        auto same = std::find_if(m_cameras.begin(), m_cameras.end(), [&](const auto& d) {
-            return d && d->device().path == device.path && d->device().card == device.card;
+        auto same = std::find_if(m_cameras.begin(), m_cameras.end(), [&](const Camera& c) {
+            return c.driver && c.device.id == device.id && c.device.name == device.name;
         });
         if (same != m_cameras.end()) {
             changed |= (same - m_cameras.begin()) != std::ptrdiff_t(next.size());
             next.push_back(std::move(*same));
         } else {
-            next.push_back(std::make_unique<V4l2Driver>(device));
+            next.push_back({device, makeCameraDriver(device)});
             changed = true;
         }
     }
-    for (auto& gone : m_cameras) {
-        if (!gone)
+    for (Camera& gone : m_cameras) {
+        if (!gone.driver)
             continue;
         changed = true;
-        // Its window learns of the end from the stream itself; until then it stays.
-        if (gone->isOpen())
-            m_retired.push_back(std::move(gone));
+        // Its window learns of the end from the stream; a driver whose stream does not
+        // end by itself when its device goes is told here.
+        if (gone.driver->isOpen()) {
+            gone.driver->deviceRemoved();
+            if (gone.driver->isOpen())
+                m_retired.push_back(std::move(gone.driver));
+        }
     }
     m_cameras = std::move(next);
     releaseRetired();
@@ -101,8 +104,8 @@ void QtCaptureLibrary::addDriverFirst(std::unique_ptr<CaptureDriver> driver)
     // The list holds ten at most: the last camera (or the last given driver) gives way.
     if (driverCount() > MaxDrivers) {
         if (!m_cameras.empty()) {
-            if (m_cameras.back() && m_cameras.back()->isOpen())
-                m_retired.push_back(std::move(m_cameras.back()));
+            if (m_cameras.back().driver && m_cameras.back().driver->isOpen())
+                m_retired.push_back(std::move(m_cameras.back().driver));
             m_cameras.pop_back();
         } else {
             m_given.pop_back();
@@ -117,7 +120,7 @@ CaptureDriver* QtCaptureLibrary::driver(int index) const
         return nullptr;
     if (index < int(m_given.size()))
         return m_given[std::size_t(index)].get();
-    return m_cameras[std::size_t(index) - m_given.size()].get();
+    return m_cameras[std::size_t(index) - m_given.size()].driver.get();
 }
 
 int QtCaptureLibrary::indexOf(const CaptureDriver* d) const

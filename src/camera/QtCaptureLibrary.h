@@ -1,5 +1,6 @@
 #pragma once
 
+#include "camera/CameraDevices.h"
 #include "camera/CaptureLibrary.h"
 
 #include <QPointer>
@@ -14,12 +15,11 @@ namespace qc {
 class CameraMonitor;
 class CaptureDriver;
 class CaptureWindow;
-class V4l2Driver;
 
 // The capture library of the station: its drivers in index order (at most ten), its
 // capture windows as widgets, its own copy of a grabbed frame. The
-// drivers given with addDriver come first; the webcams follow in device-node order
-// and, once watched, follow the cameras that are plugged in and out.
+// drivers given with addDriver come first; the webcams follow in the platform's order
+// (listCameraDevices) and, once watched, follow the cameras that are plugged in and out.
 class QtCaptureLibrary : public CaptureLibrary
 {
 public:
@@ -33,8 +33,9 @@ public:
 
     // Appends a driver after the ones given before; ignored once ten are there.
     void addDriver(std::unique_ptr<CaptureDriver> driver);
-    // Lists the video capture devices under devDir and, when watch is set, keeps the
-    // list current as cameras come and go. False when they cannot be watched.
+    // Lists the video capture devices (on Linux those under devDir) and, when watch is
+    // set, keeps the list current as cameras come and go. False when they cannot be
+    // watched.
     bool watchCameras(const QString& devDir = QStringLiteral("/dev"), bool watch = true);
     // Lists the cameras again now (what a camera's coming or going does).
     void updateCameras();
@@ -64,9 +65,14 @@ private:
 
     QImage m_copied;
     std::vector<std::unique_ptr<CaptureDriver>> m_given;
-    std::vector<std::unique_ptr<V4l2Driver>> m_cameras;
+    struct Camera
+    {
+        CameraDevice device;
+        std::unique_ptr<CaptureDriver> driver;
+    };
+    std::vector<Camera> m_cameras;
     // Cameras no longer present that were still open when they went; deleted once closed.
-    std::vector<std::unique_ptr<V4l2Driver>> m_retired;
+    std::vector<std::unique_ptr<CaptureDriver>> m_retired;
     QString m_devDir;
     std::unique_ptr<CameraMonitor> m_monitor;
     std::map<CaptureWindowHandle, QPointer<CaptureWindow>> m_windows;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QPainter>
+#include <QString>
 
 #include <algorithm>
 #include <cmath>
@@ -60,4 +61,63 @@ inline QByteArray toYuyv(const QImage& source)
         }
     }
     return out;
+}
+
+// NV12 (a luma plane, then interleaved U, V at half size both ways), full-range BT.601
+// as webcams send it; width and height even.
+inline QByteArray toNv12(const QImage& source)
+{
+    const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
+    const int w = rgb.width(), h = rgb.height();
+    QByteArray out(w * h * 3 / 2, '\0');
+    auto* luma = reinterpret_cast<unsigned char*>(out.data());
+    unsigned char* chroma = luma + w * h;
+    auto clamp = [](double v) {
+        return static_cast<unsigned char>(std::clamp(v + 0.5, 0.0, 255.0));
+    };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = rgb.pixel(x, y);
+            luma[y * w + x] = clamp(0.299 * qRed(c) + 0.587 * qGreen(c) + 0.114 * qBlue(c));
+        }
+    for (int y = 0; y < h; y += 2)
+        for (int x = 0; x < w; x += 2) {
+            double r = 0, g = 0, b = 0;
+            for (const QRgb c : {rgb.pixel(x, y), rgb.pixel(x + 1, y), rgb.pixel(x, y + 1),
+                                 rgb.pixel(x + 1, y + 1)}) {
+                r += qRed(c) / 4.0;
+                g += qGreen(c) / 4.0;
+                b += qBlue(c) / 4.0;
+            }
+            const double yy = 0.299 * r + 0.587 * g + 0.114 * b;
+            chroma[(y / 2) * w + x] = clamp(128 + 0.564 * (b - yy));
+            chroma[(y / 2) * w + x + 1] = clamp(128 + 0.713 * (r - yy));
+        }
+    return out;
+}
+
+// A 640 x 480 camera frame of a real portrait: the photograph scaled to the frame's
+// height in the middle of a softly lit wall, with a sensor's noise over all of it, so
+// that compressed frames are as large as a webcam's and every converter has real
+// detail to get right. Null when the photograph cannot be read.
+inline QImage cameraPortrait(const QString& path)
+{
+    const QImage photo(path);
+    if (photo.isNull())
+        return QImage();
+    QImage frame(640, 480, QImage::Format_RGB888);
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, qRgb(150 + x / 16, 160 + y / 24, 170 - x / 20));
+    const QImage scaled = photo.scaledToHeight(480, Qt::SmoothTransformation);
+    QPainter(&frame).drawImage((640 - scaled.width()) / 2, 0, scaled);
+    quint32 seed = 2718;
+    for (int y = 0; y < frame.height(); ++y) {
+        uchar* line = frame.scanLine(y);
+        for (int i = 0; i < frame.width() * 3; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            line[i] = uchar(std::clamp(int(line[i]) + int(seed >> 29) - 4, 0, 255));
+        }
+    }
+    return frame;
 }

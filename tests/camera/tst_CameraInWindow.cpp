@@ -330,8 +330,9 @@ void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers_data()
     QTest::newRow("--demo") << true << QStringList{"QuveloCap Test Pattern"};
 }
 
-// Windows has no webcam driver yet: the station's library, as the program makes it,
-// lists the test pattern when asked to and nothing else.
+// Wine has no capture devices, so Media Foundation lists no webcam: the station's
+// library, as the program makes it, lists the test pattern when asked to and nothing
+// else, and without it the list says that no device is available.
 void TestCameraInWindow::windowsStationListsOnlyItsOwnDrivers()
 {
 #ifndef Q_OS_WIN

@@ -1,4 +1,4 @@
-// The preview made straight from camera frames (YUYV, UYVY, MJPEG) and from the test
+// The preview made straight from camera frames (YUYV, UYVY, NV12, MJPEG) and from the test
 // pattern's pictures: it must look like the picture the camera saw, stretched, and a
 // frame cut short or broken gives no preview. Pure conversion code: it runs on every
 // platform the station is built for.
@@ -24,6 +24,8 @@ private slots:
     void previewRefusesShortOrBrokenFrames_data();
     void previewRefusesShortOrBrokenFrames();
     void stretchDownMatchesSmoothScaling();
+    void heldPreviewIsNotOverwritten_data();
+    void heldPreviewIsNotOverwritten();
 };
 
 namespace {
@@ -47,6 +49,7 @@ void TestPreviewImage::previewLooksLikeThePictureStretched_data()
     const QByteArray yuyv = toYuyv(picture);
     QTest::newRow("YUYV") << quint32(V4L2_PIX_FMT_YUYV) << yuyv << 1.5;
     QTest::newRow("UYVY") << quint32(V4L2_PIX_FMT_UYVY) << yuyvToUyvy(yuyv) << 1.5;
+    QTest::newRow("NV12") << quint32(V4L2_PIX_FMT_NV12) << toNv12(picture) << 2.0;
     // Decoded at half size and stretched up: softer than the whole frame, not different.
     QTest::newRow("MJPEG 4:2:2") << quint32(V4L2_PIX_FMT_MJPEG)
                                  << encodeMjpegFrame(picture, 85, 2, 1, true) << 2.0;
@@ -106,6 +109,44 @@ void TestPreviewImage::stretchDownMatchesSmoothScaling()
         picture.scaled(400, 400, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const double diff = meanAbsDifference(expected, qc::stretchToRgb32(picture, QSize(400, 400)));
     QVERIFY2(diff < 1.5, qPrintable(QStringLiteral("differs by %1").arg(diff)));
+}
+
+void TestPreviewImage::heldPreviewIsNotOverwritten_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("later");
+
+    const QImage picture = referencePicture();
+    const QImage other = picture.mirrored(true, true);
+    QTest::newRow("YUYV") << quint32(V4L2_PIX_FMT_YUYV) << toYuyv(picture) << toYuyv(other);
+    QTest::newRow("NV12") << quint32(V4L2_PIX_FMT_NV12) << toNv12(picture) << toNv12(other);
+    QTest::newRow("MJPEG") << quint32(V4L2_PIX_FMT_MJPEG)
+                           << encodeMjpegFrame(picture, 85, 2, 1, true)
+                           << encodeMjpegFrame(other, 85, 2, 1, true);
+}
+
+// The converter writes into pictures of its own again; one the window still shows must
+// stay as it is while the frames after it are converted.
+void TestPreviewImage::heldPreviewIsNotOverwritten()
+{
+    QFETCH(quint32, format);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, later);
+    qc::PreviewConverter preview;
+    auto convert = [&](const QByteArray& data) {
+        return preview.toPreview(format, 640, 480, 0,
+                                 reinterpret_cast<const unsigned char*>(data.constData()),
+                                 std::size_t(data.size()), QSize(400, 400));
+    };
+    const QImage held = convert(first);
+    const QImage heldAsItWas = held.copy();
+    QImage last;
+    for (int i = 0; i < 3; ++i)
+        last = convert(later);
+    QCOMPARE(held, heldAsItWas);
+    QVERIFY(last != held);
+    QCOMPARE(convert(first), heldAsItWas);
 }
 
 QTEST_GUILESS_MAIN(TestPreviewImage)
