@@ -1,5 +1,7 @@
 #include "camera/PreviewImage.h"
 
+#include "camera/FrameDecoder.h"
+
 #include <QPainter>
 
 #include <linux/videodev2.h>
@@ -288,16 +290,8 @@ PreviewConverter::~PreviewConverter()
 
 bool PreviewConverter::handles(std::uint32_t pixelFormat)
 {
-    switch (pixelFormat) {
-    case V4L2_PIX_FMT_YUYV:
-    case V4L2_PIX_FMT_UYVY:
-    case V4L2_PIX_FMT_NV12:
-    case V4L2_PIX_FMT_MJPEG:
-    case V4L2_PIX_FMT_JPEG:
-        return true;
-    default:
-        return false;
-    }
+    // The preview and the whole-frame decoder read the same camera formats.
+    return FrameDecoder::handles(pixelFormat);
 }
 
 QImage PreviewConverter::toPreview(std::uint32_t pixelFormat, int width, int height,

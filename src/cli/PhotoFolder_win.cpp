@@ -1,5 +1,7 @@
 #include "cli/PhotoFolder.h"
 
+#include "core/WindowsError.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -10,18 +12,6 @@
 namespace qc {
 
 namespace {
-
-QString reason(int error)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, DWORD(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString message = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                             : QStringLiteral("erro %1 do Windows").arg(error);
-    LocalFree(text);
-    return message;
-}
 
 // Names come from FileNameCodec, which encodes every separator, ':' (a stream of another
 // file) and the device names; one that still holds them must not reach the file system.
@@ -94,13 +84,14 @@ PhotoFolder::PhotoFolder(const QString& path, bool create) : m_path(path)
     if (create && !CreateDirectoryW(native.c_str(), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS)
         throw Error(QStringLiteral("Não foi possível criar a pasta \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path), reason(int(GetLastError()))));
+                        .arg(QDir::toNativeSeparators(path), windowsReason(int(GetLastError()))));
     const DWORD attributes = GetFileAttributesW(native.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw Error(QStringLiteral("Não foi possível abrir a pasta \"%1\": %2")
-                        .arg(QDir::toNativeSeparators(path),
-                             reason(attributes == INVALID_FILE_ATTRIBUTES ? int(GetLastError())
-                                                                          : int(ERROR_DIRECTORY))));
+        throw Error(
+            QStringLiteral("Não foi possível abrir a pasta \"%1\": %2")
+                .arg(QDir::toNativeSeparators(path),
+                     windowsReason(attributes == INVALID_FILE_ATTRIBUTES ? int(GetLastError())
+                                                                         : int(ERROR_DIRECTORY))));
 }
 
 PhotoFolder::~PhotoFolder() = default;
@@ -110,7 +101,7 @@ Error PhotoFolder::failure(const QString& what, const QByteArray& name, int erro
     return Error(QStringLiteral("%1 \"%2\": %3")
                      .arg(what,
                           QDir::toNativeSeparators(QDir(m_path).filePath(QString::fromUtf8(name))),
-                          reason(error)));
+                          windowsReason(error)));
 }
 
 static std::wstring entry(const QString& folder, const QByteArray& name)

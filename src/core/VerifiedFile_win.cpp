@@ -1,6 +1,7 @@
 #include "core/VerifiedFile.h"
 
 #include "core/Error.h"
+#include "core/WindowsError.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,18 +17,6 @@ Error failure(const QString& path, const QString& reason)
 {
     return Error(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
                      .arg(QDir::toNativeSeparators(path), reason));
-}
-
-QString systemReason(DWORD error)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString reason = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                            : QStringLiteral("erro %1 do Windows").arg(error);
-    LocalFree(text);
-    return reason;
 }
 
 std::wstring native(const QString& path)
@@ -59,17 +48,17 @@ void writeAll(HANDLE file, QByteArrayView bytes, const QString& path)
         const DWORD chunk = DWORD(qMin<qsizetype>(left, 1 << 30));
         DWORD written = 0;
         if (!WriteFile(file, data, chunk, &written, nullptr))
-            throw failure(path, systemReason(GetLastError()));
+            throw failure(path, windowsReason(GetLastError()));
         if (written == 0)
-            throw failure(path, systemReason(ERROR_DISK_FULL));
+            throw failure(path, windowsReason(ERROR_DISK_FULL));
         data += written;
         left -= written;
     }
     if (!FlushFileBuffers(file))
-        throw failure(path, systemReason(GetLastError()));
+        throw failure(path, windowsReason(GetLastError()));
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size))
-        throw failure(path, systemReason(GetLastError()));
+        throw failure(path, windowsReason(GetLastError()));
     if (size.QuadPart != bytes.size())
         throw failure(path, QStringLiteral("%1 de %2 bytes gravados")
                                 .arg(qint64(size.QuadPart))
@@ -86,11 +75,11 @@ void write(const QString& path, QByteArrayView bytes, Access)
         throw Error(QStringLiteral("Nenhum nome de arquivo foi dado para gravar."));
     const QFileInfo target(path);
     QString temporary;
-    const HANDLE file = createUnique(target.absolutePath(),
-                                     QLatin1Char('.') + target.fileName() + QLatin1Char('.'),
-                                     QString(), temporary);
+    const HANDLE file =
+        createUnique(target.absolutePath(), QLatin1Char('.') + target.fileName() + QLatin1Char('.'),
+                     QString(), temporary);
     if (file == INVALID_HANDLE_VALUE)
-        throw failure(path, systemReason(GetLastError()));
+        throw failure(path, windowsReason(GetLastError()));
     try {
         writeAll(file, bytes, path);
     } catch (...) {
@@ -103,7 +92,7 @@ void write(const QString& path, QByteArrayView bytes, Access)
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
         DeleteFileW(native(temporary).c_str());
-        throw failure(path, systemReason(error));
+        throw failure(path, windowsReason(error));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Error.h"
 #include "core/Logging.h"
+#include "core/WindowsError.h"
 
 #include <windows.h>
 
@@ -14,19 +15,6 @@ namespace {
 const wchar_t* wide(const QString& text)
 {
     return reinterpret_cast<const wchar_t*>(text.utf16());
-}
-
-// Windows' own sentence for an error code, in the system's language.
-QString systemReason(LSTATUS code)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    QString reason = length ? QString::fromWCharArray(text, int(length)).trimmed()
-                            : QStringLiteral("erro %1 do Windows").arg(code);
-    LocalFree(text);
-    return reason;
 }
 
 // An open registry key, closed when it goes out of scope.
@@ -90,7 +78,7 @@ QString RegistrySettingsStore::value(const QString& key) const
     if (status != ERROR_SUCCESS) {
         if (status != ERROR_FILE_NOT_FOUND)
             qCWarning(lcSettings, "cannot open %s: %s", qUtf8Printable(keyName()),
-                      qUtf8Printable(systemReason(status)));
+                      qUtf8Printable(windowsReason(status)));
         return QString();
     }
     DWORD type = REG_NONE;
@@ -102,7 +90,7 @@ QString RegistrySettingsStore::value(const QString& key) const
                   qUtf8Printable(keyName()), qUtf8Printable(key), static_cast<unsigned long>(type));
     else if (status != ERROR_FILE_NOT_FOUND)
         qCWarning(lcSettings, "cannot read %s\\%s: %s", qUtf8Printable(keyName()),
-                  qUtf8Printable(key), qUtf8Printable(systemReason(status)));
+                  qUtf8Printable(key), qUtf8Printable(windowsReason(status)));
     return QString();
 }
 
@@ -123,11 +111,11 @@ void RegistrySettingsStore::setValue(const QString& key, const QString& value)
         RegCreateKeyExW(HKEY_CURRENT_USER, wide(m_subKey), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, created.out(), nullptr);
     if (status != ERROR_SUCCESS)
-        fail(systemReason(status));
+        fail(windowsReason(status));
     status = RegSetValueExW(created.get(), wide(key), 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(value.utf16()), DWORD(bytes));
     if (status != ERROR_SUCCESS)
-        fail(systemReason(status));
+        fail(windowsReason(status));
     DWORD type = REG_NONE;
     if (readString(created.get(), key, type, status) != value)
         fail(QStringLiteral("o registro não guardou o valor de \"%1\".").arg(key));
