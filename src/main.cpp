@@ -194,7 +194,8 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(QUVELOCAP_APP_ID));
     options.parser.process(app);
 
-    // Owned here, so that it ends (and its thread is joined) before main returns.
+    // Owned here, so that it ends (and its thread is joined) before main returns. The
+    // window starts its model's load once it is first painted, not at the first grab.
     qc::FramingWorker framing;
     qc::QtDesktop desktop;
     const std::unique_ptr<qc::SettingsStore> stationSettings = qc::openStationSettings();
@@ -211,8 +212,5 @@ int main(int argc, char* argv[])
             return 1;
         services.settings = demo.get();
     }
-    // The landmark model loads while the window is made and shown, not at the first grab.
-    if (services.settings->framing())
-        framing.start();
     return startWindow(services, options.parser.value(options.cameraFile));
 }

@@ -26,10 +26,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 
@@ -45,6 +48,19 @@ namespace {
 // Point sizes of the design that a .ui file cannot hold (it keeps whole points only).
 constexpr double designFontSize = 8.25;
 constexpr double largeFontSize = 9.75;
+
+// The window's icon in its four sizes. Read as PNG by name: a reader left to guess the
+// format first asks every image plugin installed whether it knows the file.
+QIcon stationIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 48, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/quvelocap-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
+}
 
 void setBackground(QWidget* widget, const QColor& colour)
 {
@@ -202,11 +218,6 @@ void FrmImageCapture::applyDesign()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    QIcon icon;
-    for (int size : {16, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/quvelocap-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
-
     setFont(msSansSerif(designFontSize, false));
     setBackground(this, QColor(239, 239, 239));
     setBackground(centralWidget(), QColor(239, 239, 239));
@@ -318,6 +329,25 @@ void FrmImageCapture::closeEvent(QCloseEvent* event)
     // The close is never refused.
     Form_Unload();
     event->accept();
+}
+
+bool FrmImageCapture::event(QEvent* event)
+{
+    if (event->type() == QEvent::Paint && !m_painted) {
+        m_painted = true;
+        QMetaObject::invokeMethod(this, &FrmImageCapture::afterFirstPaint, Qt::QueuedConnection);
+    }
+    return QMainWindow::event(event);
+}
+
+// What the operator does not need to see the window: its icon (the system shows the
+// program's own until then) and the face model's load, which would otherwise compete
+// with the window's making for the processor and the memory.
+void FrmImageCapture::afterFirstPaint()
+{
+    setWindowIcon(stationIcon());
+    if (m_services.framing && m_faceFraming->isOn())
+        m_services.framing->start();
 }
 
 void FrmImageCapture::showEvent(QShowEvent* event)

@@ -87,6 +87,7 @@ public slots:
     void mnuDesfazer_Click();
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -94,6 +95,7 @@ private:
     Ui::frmImageCapture* ui;
 
     void applyDesign();
+    void afterFirstPaint();
     void connectHandlers();
     void setUpFraming();
     FramingWorker& framingWorker();
@@ -117,6 +119,7 @@ private:
     QAction* m_mnuDesfazer = nullptr;
     bool m_unloading = false;
     bool m_centred = false;
+    bool m_painted = false;
 };
 
 } // namespace qc
