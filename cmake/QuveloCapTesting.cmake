@@ -2,7 +2,7 @@
 #
 # One QtTest executable registered with CTest. Every test gets its own config, data
 # and cache folders, so no test sees the settings another one stored, and runs on
-# the offscreen platform.
+# the offscreen platform; the face engine's module is the one built beside the station.
 #
 # LABELS say what a test needs, so that a run can pick the tests its machine can run
 # (ctest -L unit): unit (nothing but the build), postgres (the PostgreSQL test server),
@@ -23,7 +23,7 @@ function(qc_add_qtest)
     set(home ${CMAKE_BINARY_DIR}/test-home/${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=120000;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;QUVELOCAP_SOURCE_DIR=${PROJECT_SOURCE_DIR};${T_ENV}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=120000;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;QUVELOCAP_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUVELOCAP_FACES_DIR=${PROJECT_BINARY_DIR}/src;${T_ENV}")
     if("postgresql" IN_LIST T_FIXTURES AND NOT "postgres" IN_LIST T_LABELS)
         list(APPEND T_LABELS postgres)
     endif()

@@ -145,6 +145,11 @@ void guideFigures(qc::FrmImageCapture& window, qc::QtCaptureLibrary& library, in
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef QUVELOCAP_BENCH_FACES_DIR
+    // The station's face engine, as built beside it.
+    if (!qEnvironmentVariableIsSet("QUVELOCAP_FACES_DIR"))
+        qputenv("QUVELOCAP_FACES_DIR", QUVELOCAP_BENCH_FACES_DIR);
+#endif
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
 

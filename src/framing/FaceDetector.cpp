@@ -1,23 +1,15 @@
 #include "framing/FaceDetector.h"
 
 #include "core/Logging.h"
+#include "framing/FaceEngine.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-
-#include <dlib/image_processing/frontal_face_detector.h>
-#include <dlib/image_processing/shape_predictor.h>
-#include <dlib/serialize.h>
+#include <QLibrary>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <exception>
-#include <istream>
-#include <streambuf>
-#include <vector>
 
 namespace qc {
 
@@ -29,78 +21,55 @@ constexpr double EyeLineInBox = 0.26;
 constexpr double ChinInBox = 1.04;
 constexpr double NoseInBox = 0.60;
 
-// Landmark numbers of the 68-point model: the jaw runs 0-16 with the chin at 8; the eye
-// on the image's left is 36-41, the other 42-47.
-constexpr unsigned ChinPoint = 8;
-constexpr unsigned JawLeftPoint = 0;
-constexpr unsigned JawRightPoint = 16;
-constexpr unsigned NoseTipPoint = 30;
-constexpr unsigned LeftEyeFirst = 36;
-constexpr unsigned RightEyeFirst = 42;
-constexpr unsigned EyePoints = 6;
+using CreateEngine = FaceEngine* (*)(const QString*, const std::atomic<bool>*, QString*);
 
-QPointF meanOf(const dlib::full_object_detection& shape, unsigned first, unsigned count)
+#ifdef QUVELOCAP_FACES_MODULE
+// Where the module is looked for: QUVELOCAP_FACES_DIR alone when it is set (tests,
+// tools), else beside the program (the build tree) and where the package installs it.
+QStringList moduleFolders()
 {
-    double x = 0;
-    double y = 0;
-    for (unsigned i = first; i < first + count; ++i) {
-        x += shape.part(i).x();
-        y += shape.part(i).y();
-    }
-    return QPointF(x / count, y / count);
+    const QString given = qEnvironmentVariable("QUVELOCAP_FACES_DIR");
+    if (!given.isEmpty())
+        return {given};
+    QStringList folders;
+    if (QCoreApplication::instance())
+        folders << QCoreApplication::applicationDirPath();
+    folders << QStringLiteral(QUVELOCAP_FACES_INSTALL_DIR);
+    return folders;
 }
 
-QPointF pointOf(const dlib::full_object_detection& shape, unsigned index)
+// Loaded once for the process, by whichever thread first needs it, and never unloaded.
+CreateEngine engineFactory()
 {
-    return QPointF(shape.part(index).x(), shape.part(index).y());
+    static const CreateEngine factory = []() -> CreateEngine {
+        QStringList tried;
+        for (const QString& folder : moduleFolders()) {
+            const QString path = folder + QStringLiteral("/" QUVELOCAP_FACES_MODULE);
+            if (!QFileInfo::exists(path)) {
+                tried << path;
+                continue;
+            }
+            static QLibrary module;
+            module.setFileName(path);
+            if (auto create =
+                    reinterpret_cast<CreateEngine>(module.resolve("quvelocap_create_face_engine")))
+                return create;
+            qCWarning(lcFraming, "face module %s cannot be loaded (%s): no face is found",
+                      qUtf8Printable(path), qUtf8Printable(module.errorString()));
+            return nullptr;
+        }
+        qCWarning(lcFraming, "no face module (looked for %s): no face is found",
+                  qUtf8Printable(tried.join(QStringLiteral(", "))));
+        return nullptr;
+    }();
+    return factory;
 }
-
-// The model file read in pieces, giving up at the next piece once asked to: a station
-// closed while the model still loads ends at once instead of waiting for 100 MB.
-class CancellableFile : public std::streambuf
-{
-public:
-    CancellableFile(const QString& path, const std::atomic<bool>* cancel)
-        : m_file(openForReading(path)), m_cancel(cancel), m_buffer(1 << 20)
-    {}
-    ~CancellableFile() override
-    {
-        if (m_file)
-            std::fclose(m_file);
-    }
-    CancellableFile(const CancellableFile&) = delete;
-    CancellableFile& operator=(const CancellableFile&) = delete;
-
-    bool isOpen() const { return m_file != nullptr; }
-    bool cancelled() const { return m_cancel && m_cancel->load(); }
-
-protected:
-    int_type underflow() override
-    {
-        if (!m_file || cancelled())
-            return traits_type::eof();
-        const std::size_t n = std::fread(m_buffer.data(), 1, m_buffer.size(), m_file);
-        if (n == 0)
-            return traits_type::eof();
-        setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + n);
-        return traits_type::to_int_type(m_buffer[0]);
-    }
-
-private:
-    static std::FILE* openForReading(const QString& path)
-    {
-#ifdef Q_OS_WIN
-        // Any folder name, not only those of the ANSI code page.
-        return _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), L"rb");
 #else
-        return std::fopen(QFile::encodeName(path).constData(), "rb");
+CreateEngine engineFactory()
+{
+    return &quvelocap_create_face_engine;
+}
 #endif
-    }
-
-    std::FILE* m_file;
-    const std::atomic<bool>* m_cancel;
-    std::vector<char> m_buffer;
-};
 
 } // namespace
 
@@ -153,10 +122,7 @@ Face Face::fromBox(const QRectF& box)
 
 struct FaceDetector::Private
 {
-    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
-    dlib::shape_predictor landmarks;
-    bool hasLandmarks = false;
-    dlib::array2d<unsigned char> grey;
+    std::unique_ptr<FaceEngine> engine;
 };
 
 QString FaceDetector::defaultLandmarkModel()
@@ -173,26 +139,15 @@ QString FaceDetector::defaultLandmarkModel()
 FaceDetector::FaceDetector(const QString& landmarkModel, const std::atomic<bool>* cancel)
     : d(std::make_unique<Private>())
 {
-    if (landmarkModel.isEmpty() || !QFileInfo(landmarkModel).isFile())
+    const CreateEngine create = engineFactory();
+    if (!create)
         return;
-    CancellableFile file(QFileInfo(landmarkModel).absoluteFilePath(), cancel);
-    try {
-        std::istream in(&file);
-        dlib::deserialize(d->landmarks, in);
-        d->hasLandmarks = d->landmarks.num_parts() == 68;
-        if (!d->hasLandmarks)
-            qCWarning(
-                lcFraming, "landmark model %s has %lu points, not 68; framing by the face's box",
-                qPrintable(landmarkModel), static_cast<unsigned long>(d->landmarks.num_parts()));
-    } catch (const std::exception& error) {
-        d->hasLandmarks = false;
-        if (file.cancelled())
-            return;
-        // A damaged model is as good as none: the boxes still frame the face. Whoever
-        // looks after the station learns why the framing is coarser than it should be.
-        qCWarning(lcFraming, "landmark model %s cannot be read (%s); framing by the face's box",
-                  qPrintable(landmarkModel), error.what());
-    }
+    QString warning;
+    d->engine.reset(create(&landmarkModel, cancel, &warning));
+    // A damaged model is as good as none: the boxes still frame the face. Whoever looks
+    // after the station learns why the framing is coarser than it should be.
+    if (!warning.isEmpty())
+        qCWarning(lcFraming, "%s; framing by the face's box", qUtf8Printable(warning));
 }
 
 FaceDetector::~FaceDetector() = default;
@@ -205,37 +160,17 @@ FaceDetector& FaceDetector::shared()
 
 bool FaceDetector::hasLandmarks() const
 {
-    return d->hasLandmarks;
+    return d->engine && d->engine->hasLandmarks();
 }
 
 QList<Face> FaceDetector::detect(const QImage& image)
 {
-    QList<Face> faces;
-    if (image.isNull())
-        return faces;
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    d->grey.set_size(grey.height(), grey.width());
-    for (int y = 0; y < grey.height(); ++y)
-        std::memcpy(&d->grey[y][0], grey.constScanLine(y), std::size_t(grey.width()));
-
-    for (const dlib::rectangle& r : d->detector(d->grey)) {
-        const QRectF box(r.left(), r.top(), r.width(), r.height());
-        if (!d->hasLandmarks) {
-            faces.append(Face::fromBox(box));
-            continue;
-        }
-        const dlib::full_object_detection shape = d->landmarks(d->grey, r);
-        Face face;
-        face.box = box;
-        face.measured = true;
-        face.leftEye = meanOf(shape, LeftEyeFirst, EyePoints);
-        face.rightEye = meanOf(shape, RightEyeFirst, EyePoints);
-        face.chin = pointOf(shape, ChinPoint);
-        face.noseTip = pointOf(shape, NoseTipPoint);
-        face.jawLeft = pointOf(shape, JawLeftPoint);
-        face.jawRight = pointOf(shape, JawRightPoint);
-        faces.append(face);
-    }
+    if (image.isNull() || !d->engine)
+        return {};
+    QList<Face> faces = d->engine->detect(image);
+    for (Face& face : faces)
+        if (!face.measured)
+            face = Face::fromBox(face.box);
     std::sort(faces.begin(), faces.end(),
               [](const Face& a, const Face& b) { return a.box.left() < b.box.left(); });
     return faces;

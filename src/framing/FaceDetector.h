@@ -63,9 +63,11 @@ struct Face
     static Face fromBox(const QRectF& box);
 };
 
-// Frontal faces with dlib's HOG detector, which is built into the library. When the
-// 68-point landmark model is installed it refines each face's eyes and chin. Faces
-// smaller than about 80 pixels are not found: at a photo station the student is close.
+// Frontal faces with dlib's HOG detector, which is built into the library, through the
+// face engine (FaceEngine.h). When the 68-point landmark model is installed it refines
+// each face's eyes and chin. Faces smaller than about 80 pixels are not found: at a photo
+// station the student is close. Without the engine's module no face is found, and the
+// log says where it was looked for.
 class FaceDetector
 {
 public:
