@@ -156,7 +156,7 @@ void FrmImageCapture::addPhotoDay()
     m_photoDay = std::make_unique<PhotoDay>(PhotoDayControls{this, ui->cmbUnidade, ui->txtMatricula,
                                                              ui->lblMensagem, ui->cmdStart,
                                                              ui->cmdStop, ui->ImagXpress2},
-                                            *m_module1, *m_services.settings, *m_camera);
+                                            *m_module1, *m_services.settings);
     m_mnuAlunos = new QAction(QStringLiteral("Alunos da unidade"), this);
     m_mnuAlunos->setObjectName(QStringLiteral("mnuAlunos"));
     m_mnuAlunos->setCheckable(true);
@@ -187,7 +187,8 @@ void FrmImageCapture::layOutPhotoDay()
 {
     const bool shown = m_photoDay->isShown();
     const int top = menuBar()->sizeHint().height();
-    m_photoDay->panel().setGeometry(820, top, StudentsPanel::PanelWidth, 629);
+    if (shown)
+        m_photoDay->panel().setGeometry(820, top, StudentsPanel::PanelWidth, 629);
     setFixedSize(820 + (shown ? StudentsPanel::PanelWidth : 0), 629 + top);
 }
 

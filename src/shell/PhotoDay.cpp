@@ -1,6 +1,5 @@
 #include "shell/PhotoDay.h"
 
-#include "camera/CameraController.h"
 #include "core/Error.h"
 #include "core/SettingsStore.h"
 #include "imaging/ImageControl.h"
@@ -20,16 +19,24 @@
 
 namespace qc {
 
-PhotoDay::PhotoDay(const PhotoDayControls& controls, Module1& module, SettingsStore& settings,
-                   CameraController& camera)
-    : m_ui(controls), m_module(module), m_settings(settings), m_camera(camera),
+PhotoDay::PhotoDay(const PhotoDayControls& controls, Module1& module, SettingsStore& settings)
+    : m_ui(controls), m_module(module), m_settings(settings),
       m_roster(std::make_unique<StudentRoster>(module)),
-      m_undo(std::make_unique<UndoLastPhoto>(module)),
-      m_panel(new StudentsPanel(*m_roster, controls.window))
+      m_undo(std::make_unique<UndoLastPhoto>(module))
 {
-    m_panel->hide();
     m_shown = settings.value(ShownKey) == QStringLiteral("1");
-    connect(m_panel, &StudentsPanel::studentChosen, this, &PhotoDay::choose);
+}
+
+// Made when first shown: a station that never shows it does not build it before its
+// window's first paint.
+StudentsPanel& PhotoDay::panel() const
+{
+    if (!m_panel) {
+        m_panel = new StudentsPanel(*m_roster, m_ui.window);
+        m_panel->hide();
+        connect(m_panel, &StudentsPanel::studentChosen, this, &PhotoDay::choose);
+    }
+    return *m_panel;
 }
 
 PhotoDay::~PhotoDay() = default;
@@ -55,7 +62,7 @@ void PhotoDay::setShown(bool shown)
         }
     }
     m_shown = shown;
-    m_panel->setVisible(shown);
+    panel().setVisible(shown);
     if (shown && (m_stale || m_roster->unit() != unit()))
         unitChanged();
 }
@@ -65,7 +72,7 @@ void PhotoDay::unitChanged()
     m_stale = !m_shown;
     if (!m_shown)
         return;
-    m_panel->clearCurrentPhoto();
+    panel().clearCurrentPhoto();
     m_shownUnit.clear();
     m_shownEnrolment.clear();
     m_roster->setNameSetting(m_settings.value(NameKey));
@@ -94,12 +101,12 @@ bool PhotoDay::showCurrent(const QString& unit, const QString& enrolment)
         }
         if (!m_roster->nameColumn().isEmpty())
             name = repository.studentName(unit, enrolment, m_roster->nameColumn());
-        m_panel->showCurrentPhoto(photo, name);
-        m_panel->setStatus(QString());
+        panel().showCurrentPhoto(photo, name);
+        panel().setStatus(QString());
     } catch (const Error& error) {
         m_shownEnrolment.clear(); // nothing was seen
-        m_panel->clearCurrentPhoto();
-        m_panel->setStatus(error.description());
+        panel().clearCurrentPhoto();
+        panel().setStatus(error.description());
         return false;
     }
     return !photo.isNull();
@@ -122,18 +129,18 @@ void PhotoDay::matriculaEntered()
         return;
     // A number that is not the unit's (a card of another school, a misread scan) starts
     // nothing.
-    if (!m_panel->choose(enrolment)) {
+    if (!panel().choose(enrolment)) {
         bool known = false;
         try {
             known = PhotoRepository(m_module).hasStudent(unit(), enrolment);
         } catch (const Error& error) {
-            m_panel->setStatus(error.description());
+            panel().setStatus(error.description());
             return;
         }
         if (!known) {
             m_shownEnrolment.clear();
-            m_panel->clearCurrentPhoto();
-            m_panel->currentPhoto()->setText(QStringLiteral("Registro não encontrado!"));
+            panel().clearCurrentPhoto();
+            panel().currentPhoto()->setText(QStringLiteral("Registro não encontrado!"));
             return;
         }
     }
@@ -148,7 +155,7 @@ bool PhotoDay::aboutToStore(const QString& unit, const QString& enrolment)
         return true;
     // The photo about to be replaced has been in front of the operator first.
     if (unit != m_shownUnit || enrolment != m_shownEnrolment) {
-        m_panel->choose(enrolment);
+        panel().choose(enrolment);
         if (showCurrent(unit, enrolment)) {
             setMensagem(QStringLiteral("Este aluno já tem foto: confira a Foto atual e salve "
                                        "de novo para substituí-la."));
@@ -169,14 +176,14 @@ void PhotoDay::stored(const QString& unit, const QString& enrolment, const QByte
     emit undoAvailable(m_undo->available());
     if (m_roster->unit() == unit)
         m_roster->setHasPhoto(enrolment, true);
-    m_panel->showCurrentPhoto(PictureDecoder().decode(bytes), m_panel->studentName()->text());
-    if (m_panel->advance()->isChecked() && m_roster->unit() == unit) {
+    panel().showCurrentPhoto(PictureDecoder().decode(bytes), panel().studentName()->text());
+    if (panel().advance()->isChecked() && m_roster->unit() == unit) {
         const int next = m_roster->nextWithoutPhoto(m_roster->rowOf(enrolment));
         if (next >= 0) {
             const QString nextEnrolment = m_roster->student(next).enrolment;
             // The photo just stored is this student's, never the next one's.
             m_ui.ImagXpress2->setPicture(QImage());
-            m_panel->choose(nextEnrolment);
+            panel().choose(nextEnrolment);
             choose(nextEnrolment);
             startPreview();
         }

@@ -15,7 +15,6 @@ class QWidget;
 
 namespace qc {
 
-class CameraController;
 class ImageControl;
 class Module1;
 class SettingsStore;
@@ -49,11 +48,10 @@ public:
     static inline const QString ShownKey = QStringLiteral("alunos");
     static inline const QString NameKey = QStringLiteral("nome");
 
-    PhotoDay(const PhotoDayControls& controls, Module1& module, SettingsStore& settings,
-             CameraController& camera);
+    PhotoDay(const PhotoDayControls& controls, Module1& module, SettingsStore& settings);
     ~PhotoDay() override;
 
-    StudentsPanel& panel() const { return *m_panel; }
+    StudentsPanel& panel() const;
     StudentRoster& roster() const { return *m_roster; }
     UndoLastPhoto& undo() const { return *m_undo; }
 
@@ -85,10 +83,9 @@ private:
     PhotoDayControls m_ui;
     Module1& m_module;
     SettingsStore& m_settings;
-    CameraController& m_camera;
     std::unique_ptr<StudentRoster> m_roster;
     std::unique_ptr<UndoLastPhoto> m_undo;
-    StudentsPanel* m_panel; // a child of the window
+    mutable StudentsPanel* m_panel = nullptr; // a child of the window, made when first needed
     bool m_shown = false;
     bool m_stale = true;                   // the list is not the chosen unit's
     QString m_shownUnit, m_shownEnrolment; // whose photo "Foto atual" shows

@@ -95,8 +95,7 @@ private:
 class DlibFaceEngine : public FaceEngine
 {
 public:
-    DlibFaceEngine(const QString& landmarkModel, const std::atomic<bool>* cancel,
-                   QString& warning);
+    DlibFaceEngine(const QString& landmarkModel, const std::atomic<bool>* cancel, QString& warning);
 
     bool hasLandmarks() const override { return m_hasLandmarks; }
     QList<Face> detect(const QImage& image) override;
@@ -165,8 +164,8 @@ qc::FaceEngine* quvelocap_create_face_engine(const QString* landmarkModel,
 {
     QString said;
     try {
-        auto* engine = new qc::DlibFaceEngine(landmarkModel ? *landmarkModel : QString(), cancel,
-                                              said);
+        auto* engine =
+            new qc::DlibFaceEngine(landmarkModel ? *landmarkModel : QString(), cancel, said);
         if (warning)
             *warning = said;
         return engine;
