@@ -4,6 +4,7 @@
 #include "framing/FaceEngine.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QStringList>
@@ -25,17 +26,17 @@ using CreateEngine = FaceEngine* (*)(const QString*, const std::atomic<bool>*, Q
 
 #ifdef QUVELOCAP_FACES_MODULE
 // Where the module is looked for: QUVELOCAP_FACES_DIR alone when it is set (tests,
-// tools), else beside the program (the build tree) and where the package installs it.
+// tools), else beside the program (the build tree) and in the program's private library
+// folder, where the package installs it (/usr/lib/quvelocap for /usr/bin/quvelocap).
 QStringList moduleFolders()
 {
     const QString given = qEnvironmentVariable("QUVELOCAP_FACES_DIR");
     if (!given.isEmpty())
         return {given};
-    QStringList folders;
-    if (QCoreApplication::instance())
-        folders << QCoreApplication::applicationDirPath();
-    folders << QStringLiteral(QUVELOCAP_FACES_INSTALL_DIR);
-    return folders;
+    if (!QCoreApplication::instance())
+        return {};
+    const QString program = QCoreApplication::applicationDirPath();
+    return {program, QDir::cleanPath(program + QStringLiteral("/" QUVELOCAP_FACES_FROM_PROGRAM))};
 }
 
 // Loaded once for the process, by whichever thread first needs it, and never unloaded.
