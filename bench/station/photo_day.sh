@@ -21,6 +21,7 @@
 #   photo_day_actions_per_student FLOW ENGINE X
 #   photo_day_station_ms_per_student FLOW ENGINE X
 #   photo_day_longest_stall_ms FLOW ENGINE X
+#   photo_day_longest_own_stall_ms FLOW ENGINE X   the same less the database's own waits
 set -euo pipefail
 
 binary=$(readlink -f "$1")
@@ -194,13 +195,14 @@ run_flow() { # FLOW ENGINE
     if [[ $flow == ours && $engine == sqlite && -n ${PHOTO_DAY_SCREENSHOT:-} ]]; then
         import -window "$main" "$PHOTO_DAY_SCREENSHOT"
     fi
-    read -r _ max_gap _ busy _ <"$probe"
+    read -r _ max_gap _ busy _ _ _ own_gap <"$probe"
     kill "$station_pid"; wait "$station_pid" 2>/dev/null || true; station_pid=
     per_student=$(awk -v a="$actions" -v n="$students" 'BEGIN { printf "%.2f", a / n }')
     busy_per=$(awk -v b="$busy" -v n="$students" 'BEGIN { printf "%.1f", b / n }')
     echo "photo_day_actions_per_student $flow $engine $per_student"
     echo "photo_day_station_ms_per_student $flow $engine $busy_per"
     echo "photo_day_longest_stall_ms $flow $engine $max_gap"
+    echo "photo_day_longest_own_stall_ms $flow $engine $own_gap"
     ((drags == 0)) || echo "photo_day_drags $flow $engine $drags"
     eval "result_${flow}_${engine}_actions=$per_student result_${flow}_${engine}_busy=$busy_per"
 }

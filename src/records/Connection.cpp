@@ -3,6 +3,7 @@
 #include "core/Error.h"
 #include "core/Logging.h"
 #include "records/DatabaseError.h"
+#include "records/DatabaseWaits.h"
 #include "records/OdbcConnection.h"
 #include "records/SqliteConnection.h"
 
@@ -15,6 +16,7 @@ void Connection::open(const QString& connectionString, const QString& user, cons
                       int /*options*/)
 {
     close();
+    const DatabaseWaits::Scope connecting;
     const ConnectionString::Parts parts = ConnectionString::parse(connectionString, user, password);
     // The classic string holds the password in clear: only the server, the database and
     // the user go into a message, or the translated string with its PWD masked.
@@ -28,9 +30,10 @@ void Connection::open(const QString& connectionString, const QString& user, cons
                                                                     m_overrides.verifyCertificate);
         qCDebug(lcRecords, "connecting: %s", qUtf8Printable(ConnectionString::masked(target)));
         if (target.engine == ConnectionTarget::Engine::Sqlite)
-            m_provider = std::make_unique<SqliteConnection>(target.sqlitePath);
+            m_provider =
+                DatabaseWaits::counted(std::make_unique<SqliteConnection>(target.sqlitePath));
         else
-            m_provider = std::make_unique<OdbcConnection>(target);
+            m_provider = DatabaseWaits::counted(std::make_unique<OdbcConnection>(target));
         m_engine = target.engine;
     } catch (const Error& error) {
         qCWarning(lcRecords, "cannot connect to server \"%s\", database \"%s\", user \"%s\": %s",
@@ -43,7 +46,8 @@ void Connection::open(const QString& connectionString, const QString& user, cons
 void Connection::openSqlite(const QString& path, bool create)
 {
     close();
-    m_provider = std::make_unique<SqliteConnection>(path, create);
+    const DatabaseWaits::Scope connecting;
+    m_provider = DatabaseWaits::counted(std::make_unique<SqliteConnection>(path, create));
     m_engine = ConnectionTarget::Engine::Sqlite;
 }
 

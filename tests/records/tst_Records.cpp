@@ -7,13 +7,17 @@
 #include "records/Connection.h"
 #include "records/ConnectionString.h"
 #include "records/DatabaseError.h"
+#include "records/DatabaseWaits.h"
 #include "records/Module1.h"
 #include "records/Recordset.h"
 #include "records/Transaction.h"
 #include "records/UnitList.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
+
+#include <thread>
 
 using qc::Connection;
 using qc::Recordset;
@@ -192,6 +196,31 @@ private slots:
         QVERIFY(back.bytes == photo);
         // The neighbour's row was not touched.
         QVERIFY(readPhoto(m_cn, QStringLiteral("22"), QStringLiteral("A-8")).isNull);
+    }
+
+    // What the stall probe takes out of the UI thread's stalls: the calling thread's
+    // time in the database, and no other thread's.
+    void databaseWaitsCountTheCallingThread()
+    {
+        addStudent(QStringLiteral("1"), QStringLiteral("1003"));
+        const qint64 before = qc::DatabaseWaits::threadTotalNs();
+        QElapsedTimer clock;
+        clock.start();
+        storePhoto(m_cn, QStringLiteral("1"), QStringLiteral("1003"), randomBytes(300000, 3u));
+        const qint64 elapsed = clock.nsecsElapsed();
+        const qint64 waited = qc::DatabaseWaits::threadTotalNs() - before;
+        QVERIFY(waited > 0);
+        QVERIFY(waited <= elapsed);
+
+        const qint64 mine = qc::DatabaseWaits::threadTotalNs();
+        qint64 theirs = 0;
+        std::thread other([&] {
+            readPhoto(m_db->connect(), QStringLiteral("1"), QStringLiteral("1003"));
+            theirs = qc::DatabaseWaits::threadTotalNs();
+        });
+        other.join();
+        QVERIFY(theirs > 0);
+        QCOMPARE(qc::DatabaseWaits::threadTotalNs(), mine);
     }
 
     void nullPhotoHasSizeZero()
