@@ -159,6 +159,11 @@ FaceDetector& FaceDetector::shared()
     return detector;
 }
 
+bool FaceDetector::isAvailable() const
+{
+    return d->engine != nullptr;
+}
+
 bool FaceDetector::hasLandmarks() const
 {
     return d->engine && d->engine->hasLandmarks();

@@ -88,6 +88,8 @@ public:
     // For tools and tests; the station's window analyses on its FramingWorker.
     static FaceDetector& shared();
 
+    // The face engine loaded: without it detect finds nothing, whatever the picture.
+    bool isAvailable() const;
     bool hasLandmarks() const;
     // Faces from left to right; none for a null image.
     QList<Face> detect(const QImage& image);

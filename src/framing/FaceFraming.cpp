@@ -85,7 +85,9 @@ void FaceFraming::apply(const FrameAnalysis& analysis)
     }
     const QList<Face>& faces = analysis.faces;
     QStringList status;
-    if (faces.isEmpty())
+    // Without the face engine (the log says why) nothing was looked for, and nothing is
+    // said: the operator crops as without the framing.
+    if (analysis.searched && faces.isEmpty())
         status << noFaceText();
     else if (faces.size() > 1)
         status << manyFacesText();

@@ -19,6 +19,7 @@ FrameAnalysis FrameAnalysis::of(FaceDetector& detector, const QImage& picture)
 {
     FrameAnalysis analysis;
     analysis.frameSize = picture.size();
+    analysis.searched = detector.isAvailable();
     analysis.faces = detector.detect(picture);
     const QRect face =
         analysis.faces.size() == 1 ? analysis.faces.first().box.toAlignedRect() : QRect();

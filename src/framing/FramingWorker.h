@@ -22,6 +22,9 @@ namespace qc {
 // What the face analysis found in one picture.
 struct FrameAnalysis
 {
+    // False when no face could be looked for (the face engine is missing): faces is
+    // empty then without meaning that there is none.
+    bool searched = true;
     QList<Face> faces;
     // Over the face when there is exactly one (a dim or plain background is no fault),
     // else over the whole picture.

@@ -4,6 +4,7 @@
 // process), so the test reads which case it is from FACES_EXPECTED.
 
 #include "framing/FaceDetector.h"
+#include "framing/FramingWorker.h"
 
 #include <QImage>
 #include <QtTest>
@@ -30,6 +31,9 @@ private slots:
         qc::FaceDetector detector(QStringLiteral("/nonexistent/model.dat"));
         QCOMPARE(detector.detect(portrait).size(), expected ? 1 : 0);
         QVERIFY(!detector.hasLandmarks());
+        QCOMPARE(detector.isAvailable(), expected);
+        // What the guide and the framing are told: without the engine, not "no face".
+        QCOMPARE(qc::FrameAnalysis::of(detector, portrait).searched, expected);
         // The second detector neither loads nor warns again.
         qc::FaceDetector second(QString{});
         QCOMPARE(second.detect(portrait).size(), expected ? 1 : 0);
