@@ -22,6 +22,8 @@
 #   photo_day_station_ms_per_student FLOW ENGINE X
 #   photo_day_longest_stall_ms FLOW ENGINE X
 #   photo_day_longest_own_stall_ms FLOW ENGINE X   the same less the database's own waits
+#   photo_day_start_ms FLOW ENGINE X    the start-up (window made, loaded and shown), which
+#                                       the stalls and the busy time leave out
 set -euo pipefail
 
 binary=$(readlink -f "$1")
@@ -195,7 +197,7 @@ run_flow() { # FLOW ENGINE
     if [[ $flow == ours && $engine == sqlite && -n ${PHOTO_DAY_SCREENSHOT:-} ]]; then
         import -window "$main" "$PHOTO_DAY_SCREENSHOT"
     fi
-    read -r _ max_gap _ busy _ _ _ own_gap <"$probe"
+    read -r _ max_gap _ busy _ _ _ own_gap _ start <"$probe"
     kill "$station_pid"; wait "$station_pid" 2>/dev/null || true; station_pid=
     per_student=$(awk -v a="$actions" -v n="$students" 'BEGIN { printf "%.2f", a / n }')
     busy_per=$(awk -v b="$busy" -v n="$students" 'BEGIN { printf "%.1f", b / n }')
@@ -203,6 +205,7 @@ run_flow() { # FLOW ENGINE
     echo "photo_day_station_ms_per_student $flow $engine $busy_per"
     echo "photo_day_longest_stall_ms $flow $engine $max_gap"
     echo "photo_day_longest_own_stall_ms $flow $engine $own_gap"
+    echo "photo_day_start_ms $flow $engine $start"
     ((drags == 0)) || echo "photo_day_drags $flow $engine $drags"
     eval "result_${flow}_${engine}_actions=$per_student result_${flow}_${engine}_busy=$busy_per"
 }
@@ -213,8 +216,8 @@ wait_until_quiet() {
 }
 
 # A unit of 10,000 students: the station started with the panel hidden and with it shown,
-# the longest UI-thread stall from start-up until the list is all read (the panel's pages
-# come in one per turn of the event loop).
+# its start-up, and the longest UI-thread stall from the first paint until the list is all
+# read (the panel's pages come in one per turn of the event loop).
 big_unit() { # ENGINE
     local sql="INSERT INTO Aca_FichaCadastralAluno SELECT '$unit', '9' || substr('0000' || n, -5, 5), NULL FROM"
     if [[ $1 == sqlite ]]; then
@@ -223,7 +226,7 @@ big_unit() { # ENGINE
         psql_day -c "INSERT INTO Aca_FichaCadastralAluno SELECT '$unit', '9' || lpad(n::text, 5, '0'), NULL FROM generate_series(1, 10000) AS n" >/dev/null
     fi
 }
-big_start() { # PANEL ENGINE -> longest stall in ms
+big_start() { # PANEL ENGINE -> longest stall and start-up in ms
     local shown=$1 engine=$2 home=$work/big-$1-$2
     xvfb_alive
     mkdir -p "$home"/{config/QuveloCap,data,cache,runtime}
@@ -236,9 +239,9 @@ big_start() { # PANEL ENGINE -> longest stall in ms
     station_pid=$!
     wait_until "the probe of the big unit's station" test -s "$home/probe.txt"
     sleep 4 # 10,000 students are 40 pages
-    read -r _ max_gap _ <"$home/probe.txt"
+    read -r _ max_gap _ _ _ _ _ _ _ start <"$home/probe.txt"
     kill "$station_pid"; wait "$station_pid" 2>/dev/null || true; station_pid=
-    echo "$max_gap"
+    echo "$max_gap $start"
 }
 
 for engine in sqlite postgresql; do
@@ -247,8 +250,10 @@ for engine in sqlite postgresql; do
     done
     prepare_db "$engine"
     big_unit "$engine"
-    hidden=$(big_start 0 "$engine") shown=$(big_start 1 "$engine")
+    read -r hidden hidden_start <<<"$(big_start 0 "$engine")"
+    read -r shown shown_start <<<"$(big_start 1 "$engine")"
     echo "photo_day_10000_students_longest_stall_ms $engine hidden $hidden shown $shown"
+    echo "photo_day_10000_students_start_ms $engine hidden $hidden_start shown $shown_start"
     awk -v s="$shown" -v h="$hidden" -v e="$engine" \
         'BEGIN { printf "ratio photo_day_10000_students_stall_%s %.3f\n", e, s / h }'
 done

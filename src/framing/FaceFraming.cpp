@@ -71,6 +71,11 @@ void FaceFraming::settle()
 {
     if (!m_pending)
         return;
+    if (m_operatorCropped) {
+        // A late analysis would only rewrite the status line over the store's answer.
+        m_pending = 0;
+        return;
+    }
     if (const std::optional<FrameAnalysis> analysis = worker().waitForGrab(m_pending))
         apply(*analysis);
 }

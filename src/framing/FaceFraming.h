@@ -51,7 +51,8 @@ public:
     // The proposal for the last grab is still to come.
     bool isPending() const { return m_pending != 0; }
     // Waits for that proposal and applies it now, so that what is stored next is what
-    // the operator would have seen.
+    // the operator would have seen. After the operator's own crop nothing of it would be
+    // stored: it is dropped, unwaited.
     void settle();
     // The crop proposed for the last grab (empty when none was).
     QRect proposal() const { return m_proposal; }

@@ -294,6 +294,30 @@ private slots:
         QCOMPARE(window.controls().ImagXpress1->selectionRect(), QRect(10, 20, 100, 80));
     }
 
+    // Stored right after the operator's drag, with the analysis still to come: the drag's
+    // crop is stored, and the analysis, when it ends, changes neither it nor the answer.
+    void storeAfterADragStoresTheDrag()
+    {
+        qc::FrmImageCapture& window = station(wellFramed());
+        QTest::mouseClick(window.controls().cmdStart, Qt::LeftButton);
+        QTest::mouseClick(window.controls().cmdSave, Qt::LeftButton);
+        QWidget* vp = window.controls().ImagXpress1->viewport();
+        QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(10, 20));
+        QTest::mouseMove(vp, QPoint(110, 100));
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(110, 100));
+        QVERIFY(window.faceFraming().isPending());
+        QTest::mouseClick(window.controls().Command1, Qt::LeftButton);
+        const QString saved = QStringLiteral("Foto salva com sucesso");
+        QCOMPARE(window.controls().lblMensagem->text(), saved);
+        QCOMPARE(decoded(photoOf(m_cn, kUnit, kEnrolment).toByteArray()).size(), QSize(100, 80));
+        // A grab of our own analysed after it: the window's is delivered by then.
+        QObject after;
+        m_framing.waitForGrab(m_framing.analyseGrab(wellFramed(), &after, [](const auto&) {}));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(window.controls().lblMensagem->text(), saved);
+        QCOMPARE(window.controls().ImagXpress1->selectionRect(), QRect(10, 20, 100, 80));
+    }
+
     // "&Salvar Foto" before the proposal arrived stores the proposal, never the photo
     // the control held before the grab.
     void storeRightAfterTheGrabStoresTheProposal()
