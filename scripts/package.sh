@@ -18,7 +18,8 @@ eval "$(dpkg-buildflags --export=sh)"
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_TESTING=OFF -DQUVELOCAP_BUILD_BENCHMARKS=OFF \
     -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
-    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" >/dev/null
+    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" >/dev/null
 cmake --build build-package -j"$(nproc)"
 rm -f build-package/quvelocap_*.deb
 (cd build-package && cpack -G DEB >/dev/null)
