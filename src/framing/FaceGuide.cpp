@@ -46,6 +46,10 @@ QString oneFaceHint(const Face& face, const QRect& crop, const FrameAnalysis& an
 
 GuideVerdict FaceGuide::judge(const FrameAnalysis& analysis)
 {
+    // Without the face engine there is nothing to guide by: no crop and no hint, rather
+    // than "Nenhum rosto" in front of a face.
+    if (!analysis.searched)
+        return GuideVerdict();
     GuideVerdict verdict;
     verdict.frameSize = analysis.frameSize;
     if (analysis.faces.isEmpty()) {

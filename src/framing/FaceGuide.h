@@ -73,7 +73,7 @@ inline QString brightText()
 }
 
 // In this order of precedence: the number of faces, the light, a face turned away, the
-// distance, the place in the frame.
+// distance, the place in the frame. Nothing for a picture no face was looked for in.
 GuideVerdict judge(const FrameAnalysis& analysis);
 
 // The same one face in both, moved and grown or shrunk by less than StillShare.

@@ -155,9 +155,7 @@ void LiveGuide::offerFrame()
 
 void LiveGuide::show(const FrameAnalysis& analysis)
 {
-    // Without the face engine there is nothing to guide by: no crop and no hint, rather
-    // than "Nenhum rosto" in front of a face.
-    m_verdict = analysis.searched ? FaceGuide::judge(analysis) : GuideVerdict();
+    m_verdict = FaceGuide::judge(analysis);
     m_overlay->setVerdict(m_verdict);
     if (m_label->text() != m_verdict.hint) {
         m_label->setText(m_verdict.hint);

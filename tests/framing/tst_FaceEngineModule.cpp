@@ -4,6 +4,7 @@
 // process), so the test reads which case it is from FACES_EXPECTED.
 
 #include "framing/FaceDetector.h"
+#include "framing/FaceGuide.h"
 #include "framing/FramingWorker.h"
 
 #include <QImage>
@@ -33,7 +34,10 @@ private slots:
         QVERIFY(!detector.hasLandmarks());
         QCOMPARE(detector.isAvailable(), expected);
         // What the guide and the framing are told: without the engine, not "no face".
-        QCOMPARE(qc::FrameAnalysis::of(detector, portrait).searched, expected);
+        const qc::FrameAnalysis analysis = qc::FrameAnalysis::of(detector, portrait);
+        QCOMPARE(analysis.searched, expected);
+        if (!expected)
+            QCOMPARE(qc::FaceGuide::judge(analysis).hint, QString());
         // The second detector neither loads nor warns again.
         qc::FaceDetector second(QString{});
         QCOMPARE(second.detect(portrait).size(), expected ? 1 : 0);
